@@ -1,0 +1,41 @@
+# Test programs are Windows programs run under Wine by CTest through the
+# emulator below; the harness (tools/test.sh) owns the prefix, the wineserver
+# and the X display.
+set(KV_WINE_PREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix of the test run")
+configure_file(${CMAKE_SOURCE_DIR}/tests/harness/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+               @ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(KV_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources (Debian package googletest)")
+add_subdirectory(${KV_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+include(GoogleTest)
+
+# kv_add_test(NAME name SOURCES ... LIBS ... [LOCK name] [TIMEOUT s] [DISPLAY])
+# LOCK names the machine-wide state of the prefix that the program's tests change
+# (a registry key, a system folder); CTest runs no two tests with one lock at once.
+# Each test case becomes one CTest test, found by running the program under
+# Wine just before the tests run.
+function(kv_add_test)
+  cmake_parse_arguments(T "DISPLAY" "NAME;TIMEOUT;LOCK" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 60)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_compile_options(${T_NAME} PRIVATE ${KV_WARNINGS})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} gmock gtest_main)
+  set(props TIMEOUT ${T_TIMEOUT})
+  if(T_LOCK)
+    list(APPEND props RESOURCE_LOCK ${T_LOCK})
+  endif()
+  if(T_DISPLAY)
+    list(APPEND props LABELS display)
+  endif()
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ${props})
+endfunction()

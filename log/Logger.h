@@ -1,0 +1,61 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <memory>
+
+#include "FileAccessBase.h"
+#include "FileLowLevel.h"
+#include "FileUtils.h"
+#include "KvQmtLog.h"
+#include "LoggerConfig.h"
+
+namespace KvQmtLogging {
+
+// A levelled writer of UTF-16 lines into one shared, rotated log file. The
+// level test needs no lock; the writer and the configuration are guarded.
+class Logger {
+public:
+    Logger();
+    virtual ~Logger();
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    // Once per logger; later calls change nothing while a writer exists.
+    void Configure(unsigned flags, const wchar_t* component, const wchar_t* logName);
+
+    void LogV(int level, const wchar_t* format, va_list args);
+    void Log(int level, const wchar_t* format, ...);
+
+    // Writes the end marker and closes the file.
+    void EndLog();
+    void Close();
+
+    bool IsLevelEnabled(int level) const { return level <= level_.load(std::memory_order_relaxed); }
+    int Level() const { return level_.load(std::memory_order_relaxed); }
+
+protected:
+    // The file writer's parts; a test may hand other implementations in.
+    virtual std::unique_ptr<FileLowLevel> CreateLowLevel();
+    virtual std::unique_ptr<FileUtils> CreateFileUtils();
+
+private:
+    class Lock;
+
+    void ApplyConfiguration();
+    void WriteLine(int level, const wchar_t* message, size_t length);
+    void WriteRaw(int level, const wchar_t* text, size_t length);
+    void Deliver(int level, const wchar_t* text, size_t length);
+    void WriteStartMarker(int level);
+    int MarkerLevel() const;
+    int ReadSetting(const wchar_t* valueName, int defaultValue) const;
+
+    std::atomic<int> level_{0};
+    std::unique_ptr<FileAccessBase> writer_;
+    std::atomic<bool> debugOutput_{false};
+    CRITICAL_SECTION lock_;
+    std::unique_ptr<LoggerConfig> config_;
+};
+
+}  // namespace KvQmtLogging

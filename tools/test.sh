@@ -1,0 +1,24 @@
+#!/bin/bash
+# The whole test suite: installs what is missing, builds, and runs every test
+# under Wine in a private prefix made for this run. Extra arguments go to CTest
+# (for example: -R LogFileRotation). KV_TARGETS="a b" builds only those targets,
+# KV_BUILD_DIR chooses the build folder (default: build).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${KV_BUILD_DIR:-$root/build}
+
+"$root/tools/install-deps.sh"
+
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+if [ -n "${KV_TARGETS:-}" ]; then
+    for target in $KV_TARGETS; do cmake --build "$build" -j"$(nproc)" --target "$target"; done
+else
+    cmake --build "$build" -j"$(nproc)"
+fi
+
+source "$root/tests/harness/session.sh"
+kv_session_start "$build"
+trap kv_session_stop EXIT
+
+ctest --test-dir "$build" --output-on-failure --no-tests=error -j"$(nproc)" "$@"
