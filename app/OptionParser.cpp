@@ -1,0 +1,138 @@
+#include "OptionParser.h"
+
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void Fail(const char* message) { throw std::runtime_error(message); }
+
+bool StartsWithDash(const std::wstring& element) { return !element.empty() && element[0] == L'-'; }
+
+std::wstring JoinWithBlanks(const std::vector<std::wstring>& elements, size_t from) {
+    std::wstring joined;
+    for (size_t i = from; i < elements.size(); ++i) {
+        if (i > from) joined += L' ';
+        joined += elements[i];
+    }
+    return joined;
+}
+
+}  // namespace
+
+void OptionParser::AddOption(const OptionSpec& option) {
+    if (FindLong(option.longName)) Fail("attempt to add same option twice");
+    options_.push_back(option);
+}
+
+const OptionSpec* OptionParser::FindLong(const std::wstring& name) const {
+    for (const OptionSpec& option : options_) {
+        if (option.longName == name) return &option;
+    }
+    return nullptr;
+}
+
+const OptionSpec* OptionParser::FindShort(wchar_t letter) const {
+    for (const OptionSpec& option : options_) {
+        if (option.shortName == letter) return &option;
+    }
+    return nullptr;
+}
+
+void OptionParser::Parse(const std::wstring& commandLine) {
+    results_.clear();
+    std::vector<std::wstring> elements = Tokenize(commandLine);
+    size_t next = elements.empty() ? 0 : 1;  // the program's path is not an argument
+
+    while (next < elements.size()) {
+        const std::wstring& element = elements[next];
+        if (element == L"--") {
+            // Everything after a lone "--" is positional text.
+            if (next + 1 < elements.size()) AddPositional(elements, next + 1);
+            return;
+        }
+        if (!StartsWithDash(element)) {
+            // Positional text ends the options: what follows belongs to it.
+            AddPositional(elements, next);
+            return;
+        }
+        const OptionSpec* option = nullptr;
+        if (element.size() >= 2 && element[1] == L'-') {
+            option = FindLong(element.substr(2));
+            if (!option) Fail("long option not found");
+        } else {
+            if (element.size() != 2) Fail("invalid short argument");
+            option = FindShort(element[1]);
+            if (!option) Fail("short option not found");
+        }
+        ++next;
+        TakeOption(*option, elements, next);
+    }
+}
+
+void OptionParser::TakeOption(const OptionSpec& option, const std::vector<std::wstring>& elements, size_t& next) {
+    ParsedOption result{0, option.longName, std::wstring()};
+    const bool valueFollows = next < elements.size() && !StartsWithDash(elements[next]);
+    if (option.kind == MandatoryArgument && !valueFollows) Fail("missing mandatory argument");
+    if ((option.kind == OptionalArgument || option.kind == MandatoryArgument) && valueFollows) {
+        result.hasValue = 1;
+        result.value = elements[next];
+        ++next;
+    }
+    for (const ParsedOption& earlier : results_) {
+        if (earlier.name == result.name) Fail("same option specified twice");
+    }
+    results_.push_back(result);
+}
+
+void OptionParser::AddPositional(const std::vector<std::wstring>& elements, size_t from) {
+    const std::wstring text = JoinWithBlanks(elements, from);
+    if (!text.empty()) results_.push_back(ParsedOption{1, kPositionalName, text});
+}
+
+std::vector<std::wstring> OptionParser::Tokenize(const std::wstring& line) {
+    enum class State { Between, Quoted, AfterQuote, Plain };
+    std::vector<std::wstring> elements;
+    State state = State::Between;
+    std::wstring current;
+
+    for (const wchar_t c : line) {
+        switch (state) {
+        case State::Between:
+            if (c == L' ') break;
+            if (c == L'"') {
+                state = State::Quoted;
+            } else {
+                current.assign(1, c);
+                state = State::Plain;
+            }
+            break;
+        case State::Quoted:
+            if (c == L'"') {
+                if (current.empty()) Fail("empty quoted");
+                elements.push_back(current);
+                current.clear();
+                state = State::AfterQuote;
+            } else {
+                current += c;
+            }
+            break;
+        case State::AfterQuote:
+            if (c != L' ') Fail("expected space");
+            state = State::Between;
+            break;
+        case State::Plain:
+            if (c == L'"') Fail("quotation in the middle of element");
+            if (c == L' ') {
+                elements.push_back(current);
+                current.clear();
+                state = State::Between;
+            } else {
+                current += c;
+            }
+            break;
+        }
+    }
+    if (state == State::Quoted) Fail("unexpected end of line");
+    if (state == State::Plain) elements.push_back(current);
+    return elements;
+}
