@@ -1,0 +1,62 @@
+#include "File.h"
+
+#include "KvQmtLog.h"
+#include "UniqueHandle.h"
+
+using KvQmtLogging::LogMessage;
+
+int File::content(LineList& lines) const {
+    static const wchar_t* const kName = L"File::content";
+    // Text mode stops reading at a 0x1A byte. A rewrite of what was read
+    // would silently drop everything behind it, so such a file is not taken.
+    if (hasTextAfterEndOfFileMark()) {
+        LogMessage(KvQmtLogging::LogError, L"%s: %s holds text after an end-of-file mark (0x1A), not read",
+                   kName, path_.c_str());
+        return 2;
+    }
+    std::wfstream stream(path_.c_str(), std::ios::in);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Opening for reading: %s", kName, path_.c_str());
+    FileReaderWriter reader(stream);
+    const int result = reader.read(lines);
+    stream.close();
+    return result;
+}
+
+int File::setContent(const LineList& lines) const {
+    std::wfstream stream(path_.c_str(), std::ios::out | std::ios::trunc);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Opening for writing: %s", L"File::setContent", path_.c_str());
+    FileReaderWriter writer(stream);
+    const int result = writer.write(lines);
+    stream.close();
+    return result;
+}
+
+bool File::hasAttribute(DWORD bit) const {
+    const DWORD attributes = ::GetFileAttributesW(path_.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & bit) != 0;
+}
+
+bool File::setAttribute(bool on, DWORD bit) const {
+    const DWORD attributes = ::GetFileAttributesW(path_.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD changed = on ? (attributes | bit) : (attributes & ~bit);
+    return ::SetFileAttributesW(path_.c_str(), changed) != FALSE;
+}
+
+bool File::hasTextAfterEndOfFileMark() const {
+    kv::unique_hfile file(::CreateFileW(path_.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A file that cannot be opened here is left to the stream, which reports it.
+    if (!file) return false;
+    bool markSeen = false;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        for (DWORD i = 0; i < got; ++i) {
+            if (markSeen) return true;
+            if (buffer[i] == '\x1a') markSeen = true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,69 @@
+#include "HostsFix.h"
+
+#include <windows.h>
+
+#include "File.h"
+#include "KvQmtLog.h"
+
+using KvQmtLogging::LogMessage;
+
+bool HostsFix::exists(const std::wstring& hostsPath, const wchar_t* caller) const {
+    if (::GetFileAttributesW(hostsPath.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    LogMessage(KvQmtLogging::LogWarning, L"%s: Hosts file %s does not exist", caller, hostsPath.c_str());
+    return false;
+}
+
+int HostsFix::hostsFileNeedsRepair() {
+    static const wchar_t* const kName = L"HostsFix::hostsFileNeedsRepair";
+    const std::wstring hostsPath = path_.hostsFilePath();
+    if (!exists(hostsPath, kName)) return 1;
+    LineList lines;
+    if (File(hostsPath).content(lines) != 0) {
+        LogMessage(KvQmtLogging::LogError, L"%s: Cannot read %s file content!", kName, hostsPath.c_str());
+        return 2;
+    }
+    if (analyzer_.fixContent(lines, nullptr, nullptr) > 0) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: File %s needs repair!", kName, hostsPath.c_str());
+        return 0;
+    }
+    LogMessage(KvQmtLogging::LogDebug, L"%s: File %s is correct", kName, hostsPath.c_str());
+    return 1;
+}
+
+int HostsFix::fixHostsFile() {
+    static const wchar_t* const kName = L"HostsFix::fixHostsFile";
+    const std::wstring hostsPath = path_.hostsFilePath();
+    if (!exists(hostsPath, kName)) return 0;
+    // Read again: the file may have changed since it was checked.
+    LineList lines;
+    if (File(hostsPath).content(lines) != 0) {
+        LogMessage(KvQmtLogging::LogError, L"%s: Cannot read %s file content!", kName, hostsPath.c_str());
+        return 2;
+    }
+    return processContent(lines);
+}
+
+int HostsFix::processContent(const LineList& lines) {
+    static const wchar_t* const kName = L"HostsFix::processContent";
+    LineList kept;
+    if (analyzer_.fixContent(lines, &kept, nullptr) == 0) {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: File does not need to be fixed", kName);
+        return 0;
+    }
+    // The rewrite truncates the hosts file first; a write that fails half-way
+    // would leave a partial file. It is only started when the former content
+    // is safe in the backup.
+    const std::wstring backupPath = path_.backupFilePath();
+    if (File(backupPath).setContent(lines) != 0) {
+        LogMessage(KvQmtLogging::LogError, L"%s: Cannot save backup to %s", kName, backupPath.c_str());
+        LogMessage(KvQmtLogging::LogError, L"%s: Hosts file is left unchanged without a backup", kName);
+        return 2;
+    }
+    const std::wstring hostsPath = path_.hostsFilePath();
+    if (File(hostsPath).setContent(kept) != 0) {
+        LogMessage(KvQmtLogging::LogError, L"%s: File %s cannot be fixed!", kName, hostsPath.c_str());
+        return 2;
+    }
+    LogMessage(KvQmtLogging::LogDebug, L"%s: File %s has been repaired", kName, hostsPath.c_str());
+    return 1;
+}

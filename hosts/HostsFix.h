@@ -1,0 +1,27 @@
+#pragma once
+// Checks and repairs the hosts file: the maker's lines are removed after the
+// content as read has been saved beside it as hosts.bak.
+#include "ContentAnalyzer.h"
+#include "HostsPath.h"
+
+class HostsFix {
+public:
+    // Resolves the hosts folder at once.
+    HostsFix() = default;
+
+    const HostsPath& path() const { return path_; }
+    ContentAnalyzer& analyzer() { return analyzer_; }
+
+    // 0 the file needs repair, 1 it is correct or missing, 2 it could not be read.
+    int hostsFileNeedsRepair();
+    // 0 nothing changed (missing, or no corrupted line), 1 repaired, 2 a read or write failed.
+    int fixHostsFile();
+    // The same codes, for lines already read from the hosts file.
+    int processContent(const LineList& lines);
+
+private:
+    bool exists(const std::wstring& hostsPath, const wchar_t* caller) const;
+
+    HostsPath path_;
+    ContentAnalyzer analyzer_;
+};

@@ -1,0 +1,65 @@
+#include "SecurityAttributes.h"
+
+#include <sddl.h>
+
+#include "SecurityOperations.h"
+
+bool SecurityAttributes::AllocateRecord() {
+    record_.reset(::LocalAlloc(LPTR, sizeof(SECURITY_ATTRIBUTES)));
+    if (!record_) return false;
+    get()->nLength = sizeof(SECURITY_ATTRIBUTES);
+    get()->bInheritHandle = FALSE;
+    return true;
+}
+
+void SecurityAttributes::Adopt(PSECURITY_DESCRIPTOR descriptor) {
+    descriptor_.reset(descriptor);
+    get()->lpSecurityDescriptor = descriptor;
+}
+
+bool SecurityAttributes::LoadFromFile(const wchar_t* path) {
+    if (!path) return false;
+    Release();
+    if (!AllocateRecord()) return false;
+    SecurityOperations& security = CurrentSecurityOperations();
+    DWORD needed = 0;
+    if (security.ReadFileSecurity(path, DACL_SECURITY_INFORMATION, nullptr, 0, &needed) ||
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) {
+        Release();
+        return false;
+    }
+    Adopt(::LocalAlloc(LPTR, needed));
+    if (!descriptor_ ||
+        !security.ReadFileSecurity(path, DACL_SECURITY_INFORMATION, descriptor_.get(), needed, &needed)) {
+        Release();
+        return false;
+    }
+    return true;
+}
+
+bool SecurityAttributes::LoadFromSddl(const wchar_t* text, bool keepInheritance) {
+    Release();
+    if (!text || !AllocateRecord()) return false;
+    SecurityOperations& security = CurrentSecurityOperations();
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!security.ConvertSddlToDescriptor(text, SDDL_REVISION_1, &descriptor,
+                                                                        nullptr)) {
+        Release();
+        return false;
+    }
+    Adopt(descriptor);
+    if (keepInheritance) return true;
+    // The descriptor stays in the holder even when this fails.
+    return security.SetDescriptorControl(descriptor_.get(), SE_DACL_PROTECTED, SE_DACL_PROTECTED) != FALSE;
+}
+
+bool SecurityAttributes::ApplyToFile(const wchar_t* path) const {
+    if (empty() || !descriptor_ || !path) return false;
+    return CurrentSecurityOperations().WriteFileSecurity(path, DACL_SECURITY_INFORMATION, descriptor_.get()) !=
+           FALSE;
+}
+
+void SecurityAttributes::Release() {
+    descriptor_.reset();
+    record_.reset();
+}
