@@ -9,9 +9,19 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 kv_wine_server_start() {
     # A persistent wineserver keeps each program's start well under a second.
-    # Its output is redirected, or the calling shell would wait on it. A second
-    # start while one runs for the prefix ends at once.
-    wineserver -p </dev/null >/dev/null 2>&1 &
+    # It puts itself in the background once it is ready, keeping the standard
+    # handles it was given: they must not be a caller's pipe, or the caller
+    # (CTest, a shell) would wait on the server for ever. It ends at once,
+    # with status 2, when one already runs for the prefix.
+    # Nor may they inherit the prefix lock (descriptor 9), or it stays held.
+    wineserver -p </dev/null >/dev/null 2>&1 9>&-
+    if [ $? -eq 0 ]; then
+        # The prefix's services start with the first program and live as long
+        # as the server; start them here, so that they too hold no pipe of a
+        # test's caller.
+        wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&-
+    fi
+    return 0
 }
 
 kv_wine_ensure_prefix() {
@@ -24,12 +34,12 @@ kv_wine_ensure_prefix() {
             rm -rf "$WINEPREFIX"
             # Boot with a server that ends by itself, so that the registry is
             # written out before the prefix counts as ready.
-            wineboot -i </dev/null >/dev/null 2>&1 || exit 1
+            wineboot -i </dev/null >/dev/null 2>&1 9>&- || exit 1
             wineserver -w
             touch "$WINEPREFIX/.kv-booted"
         fi
-    ) 9>"$WINEPREFIX.lock" || return 1
-    kv_wine_server_start
+        kv_wine_server_start
+    ) 9>"$WINEPREFIX.lock"
 }
 
 kv_wine_stop() {
