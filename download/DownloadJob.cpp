@@ -1,0 +1,207 @@
+#include "DownloadJob.h"
+
+#include "DownloadPolicy.h"
+#include "DownloadResult.h"
+#include "KvQmtLog.h"
+#include "QmtDownloadInstance.h"
+#include "Win32ErrorText.h"
+
+namespace QmtDownload {
+
+namespace {
+using KvQmtLogging::LogMessage;
+}  // namespace
+
+DownloadJob::DownloadJob(const wchar_t* url)
+    : url_(url), idle_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+
+DownloadJob::~DownloadJob() = default;
+
+bool DownloadJob::Claim(DownloadCallback callback, void* context) {
+    CriticalSectionHold hold(lock_);
+    if (running_.load()) return false;
+    running_.store(true);
+    ::ResetEvent(idle_.get());
+    callback_ = callback;
+    context_ = context;
+    return true;
+}
+
+bool DownloadJob::WaitIdle(DWORD milliseconds) const {
+    return ::WaitForSingleObject(idle_.get(), milliseconds) == WAIT_OBJECT_0;
+}
+
+void DownloadJob::OpenConnection(INTERNET_STATUS_CALLBACK statusCallback) {
+    if (connection_) return;
+    QmtDownloadInstance& instance = QmtDownloadInstance::Get();
+    HINTERNET session = nullptr;
+    if (useProxy_ && instance.HasProxy()) {
+        session = instance.GetProxyHandle();
+        usedProxy_ = true;
+    } else {
+        session = instance.GetHandle();
+    }
+    connection_.reset(::InternetConnectW(session, url_.host(), url_.port(), nullptr, nullptr, INTERNET_SERVICE_HTTP,
+                                         0, callbackContext_));
+    if (!connection_) {
+        const DWORD error = session ? ::GetLastError() : ERROR_INVALID_HANDLE;
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed InternetConnect: %s",
+                   L"QmtDownload::DownloadJob::OpenConnection", FormatWin32Error(error).c_str());
+        MapWin32Error(error);
+        return;
+    }
+    ::InternetSetStatusCallbackW(connection_.get(), statusCallback);
+}
+
+void DownloadJob::CloseConnection() {
+    if (!connection_) return;
+    ::InternetSetStatusCallbackW(connection_.get(), nullptr);
+    connection_.reset();
+}
+
+void DownloadJob::ResetForRequest() {
+    CriticalSectionHold hold(lock_);
+    result_ = 0;
+    win32Error_ = 0;
+    step_ = StepSend;
+}
+
+void DownloadJob::SetStep(DownloadStep step) {
+    CriticalSectionHold hold(lock_);
+    if (step == StepDone || step_ != StepDone) step_ = step;
+}
+
+DownloadStep DownloadJob::GetStep() {
+    CriticalSectionHold hold(lock_);
+    return step_;
+}
+
+void DownloadJob::SetResult(DWORD result) {
+    {
+        CriticalSectionHold hold(lock_);
+        // The first failure of a request is the one reported.
+        if (result != 0 && result_ == 0) result_ = result;
+    }
+    SetStep(StepDone);
+}
+
+DWORD DownloadJob::GetResult() {
+    CriticalSectionHold hold(lock_);
+    return result_;
+}
+
+void DownloadJob::MapWin32Error(DWORD error) {
+    {
+        CriticalSectionHold hold(lock_);
+        win32Error_ = error;
+    }
+    if (error == 0) {
+        SetStep(StepDone);
+        return;
+    }
+    SetResult(ResultFromWin32Error(error));
+}
+
+bool DownloadJob::ShouldRetry() {
+    const bool proxySet = QmtDownloadInstance::Get().HasProxy();
+    DWORD result = 0;
+    DWORD win32Error = 0;
+    {
+        CriticalSectionHold hold(lock_);
+        result = result_;
+        win32Error = win32Error_;
+    }
+    if (!IsRetryable(result, retries_, useProxy_, proxySet)) return false;
+    LogMessage(KvQmtLogging::LogInfo, L"%s: SHOULD retry (count=%lu, err=%s, win32err=%lu",
+               L"QmtDownload::DownloadJob::ShouldRetry", retries_, ResultName(result), win32Error);
+    ++retries_;
+    ToggleProxy();
+    CriticalSectionHold hold(lock_);
+    result_ = 0;
+    win32Error_ = 0;
+    return true;
+}
+
+void DownloadJob::ToggleProxy() {
+    const DWORD received = file_ ? file_->sessionBytes() : 0;
+    const bool next = NextUseProxy(useProxy_, QmtDownloadInstance::Get().HasProxy(), received);
+    if (next == useProxy_) return;
+    useProxy_ = next;
+    LogMessage(KvQmtLogging::LogInfo, L"%s: Trying next connection with%s proxy",
+               L"QmtDownload::DownloadJob::ToggleProxy", useProxy_ ? L"" : L"out");
+    CloseConnection();
+}
+
+void DownloadJob::ReportProgress() {
+    if (!callback_ || !file_) return;
+    callback_(context_, DownloadProgress, file_->currentSize(), file_->expectedSize());
+}
+
+void DownloadJob::JobComplete() {
+    endTick_ = ::GetTickCount();
+    mode_ = ModeIdle;
+    LogSummary();
+
+    DWORD flags = upToDate_ ? static_cast<DWORD>(DownloadUpToDate) : 0;
+    QmtDownloadInstance& instance = QmtDownloadInstance::Get();
+    DWORD result = GetResult();
+    if (result == Success && !useProxy_ && instance.HasProxy()) {
+        LogMessage(KvQmtLogging::LogInfo,
+                   L"%s: Automatically disabling invalid proxy, further calls will use direct connection",
+                   L"QmtDownload::DownloadJob::JobComplete");
+        instance.SetProxy(nullptr);
+        flags |= DownloadProxyDisabled;
+    }
+
+    DownloadCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        CriticalSectionHold hold(lock_);
+        if (!running_.load()) {
+            // Never a second end for one start.
+            LogMessage(KvQmtLogging::LogError, L"%s: Download already reported as finished",
+                       L"QmtDownload::DownloadJob::JobComplete");
+            return;
+        }
+        callback = callback_;
+        context = context_;
+        running_.store(false);
+    }
+    // The caller may destroy this object as soon as its callback has run on
+    // another thread; the destructor waits for this event, which is set last.
+    HANDLE idle = idle_.get();
+    if (callback) callback(context, DownloadFinished, result, flags);
+    ::SetEvent(idle);
+}
+
+void DownloadJob::LogSummary() {
+    DWORD elapsed = endTick_ - startTick_;
+    if (static_cast<LONG>(elapsed) <= 0) elapsed = 1;
+    DWORD result = 0;
+    DWORD win32Error = 0;
+    {
+        CriticalSectionHold hold(lock_);
+        result = result_;
+        win32Error = win32Error_;
+    }
+    const bool success = result == Success;
+    const int level = success ? KvQmtLogging::LogInfo : KvQmtLogging::LogWarning;
+    const wchar_t* proxyMark = usedProxy_ && (!success || useProxy_) ? L"[proxy]" : L"";
+    const DWORD status = header_ ? header_->status() : 0;
+    KvQmtLogging::Logger& log = QmtDownloadInstance::Get().SummaryLog();
+
+    if (!file_) {
+        log.Log(level, L"(HEAD) %s '%s': (%lu retries) %s[HTTP %lu][Win32 %lu] in %lums", ResultName(result),
+                url_.text(), retries_, proxyMark, status, win32Error, elapsed);
+    } else if (upToDate_) {
+        log.Log(level, L"(FILE) %s '%s' -> '%s': UP-TO-DATE (%lu retries)%s in %lums", ResultName(result),
+                url_.text(), file_->path(), retries_, proxyMark, elapsed);
+    } else {
+        const DWORD bytes = file_->sessionBytes();
+        log.Log(level, L"(FILE) %s '%s' -> '%s':(%lu retries) %s[HTTP %lu][Win32 %lu] in %lums (%lu bytes -> %lukB/s)",
+                ResultName(result), url_.text(), file_->path(), retries_, proxyMark, status, win32Error, elapsed,
+                bytes, bytes / elapsed);
+    }
+}
+
+}  // namespace QmtDownload

@@ -1,0 +1,80 @@
+#pragma once
+// The bookkeeping of one download: its connection, result, retries, proxy use
+// and completion. The request steps that drive it are Downloader's.
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+
+#include "CriticalSection.h"
+#include "DownloadCallback.h"
+#include "File.h"
+#include "Header.h"
+#include "InternetHandle.h"
+#include "Url.h"
+
+namespace QmtDownload {
+
+enum DownloadMode : DWORD { ModeHead = 0, ModeGet = 1, ModeIdle = 3 };
+enum DownloadStep : DWORD { StepSend = 0, StepHeaders = 1, StepRead = 2, StepWrite = 3, StepDone = 4 };
+
+class DownloadJob {
+public:
+    DownloadJob(const DownloadJob&) = delete;
+    DownloadJob& operator=(const DownloadJob&) = delete;
+
+protected:
+    explicit DownloadJob(const wchar_t* url);
+    ~DownloadJob();
+
+    // The value WinINet hands back to the status callback.
+    DWORD_PTR callbackContext() const { return callbackContext_; }
+    void SetCallbackContext(DWORD_PTR context) { callbackContext_ = context; }
+
+    void OpenConnection(INTERNET_STATUS_CALLBACK statusCallback);
+    void CloseConnection();
+    void ResetForRequest();
+    void SetStep(DownloadStep step);
+    DownloadStep GetStep();
+    void SetResult(DWORD result);
+    DWORD GetResult();
+    void MapWin32Error(DWORD error);
+    bool ShouldRetry();
+    void ToggleProxy();
+    // Ends the download: summary, proxy rule, the one DownloadFinished call.
+    void JobComplete();
+    void LogSummary();
+    void ReportProgress();
+
+    // Claims the job for a new start; false while one is still running.
+    bool Claim(DownloadCallback callback, void* context);
+    bool IsRunning() const { return running_.load(); }
+    // Waits until the running download (if any) has reported its end.
+    bool WaitIdle(DWORD milliseconds) const;
+
+    std::unique_ptr<File> file_;
+    std::unique_ptr<Header> header_;
+    Url url_;
+    DownloadMode mode_ = ModeIdle;
+    DownloadStep step_ = StepDone;
+    unique_hinternet connection_;
+    unique_hinternet request_;
+    CriticalSection lock_;
+    DWORD win32Error_ = 0;
+    DWORD result_ = 0;
+    DWORD startTick_ = 0;
+    DWORD endTick_ = 0;
+    DWORD retries_ = 0;
+    bool upToDate_ = false;
+    bool usedProxy_ = false;
+    DownloadCallback callback_ = nullptr;
+    void* context_ = nullptr;
+    bool useProxy_ = true;
+
+private:
+    DWORD_PTR callbackContext_ = 0;
+    std::atomic<bool> running_{false};
+    kv::unique_handle idle_;
+};
+
+}  // namespace QmtDownload

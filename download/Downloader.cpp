@@ -1,0 +1,361 @@
+#include "Downloader.h"
+
+#include "CallbackRegistry.h"
+#include "DownloadResult.h"
+#include "KvQmtLog.h"
+#include "Win32ErrorText.h"
+
+namespace QmtDownload {
+
+namespace {
+
+using KvQmtLogging::LogMessage;
+
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
+                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_NO_UI;
+
+// How long a destructor waits for a cancelled download to report its end;
+// past that the receive buffer is left allocated, since WinINet may still
+// complete a read into it.
+constexpr DWORD kCancelWaitMs = 60000;
+
+}  // namespace
+
+Downloader::Downloader(const wchar_t* url) : DownloadJob(url), buffer_(new BYTE[kBufferSize]) {
+    SetCallbackContext(CallbackRegistry::Register(this));
+}
+
+Downloader::~Downloader() {
+    if (IsRunning()) {
+        LogMessage(KvQmtLogging::LogError, L"%s: Destroyed while downloading '%s', cancelling",
+                   L"QmtDownload::Downloader::~Downloader", url_.text());
+        cancelRequested_.store(true);
+        if (!WaitIdle(kCancelWaitMs)) {
+            LogMessage(KvQmtLogging::LogError, L"%s: Download did not end, keeping its buffer",
+                       L"QmtDownload::Downloader::~Downloader");
+            buffer_.release();
+        }
+    }
+    CallbackRegistry::Unregister(callbackContext());
+    if (request_) ::InternetSetStatusCallbackW(request_.get(), nullptr);
+    request_.reset();
+    CloseConnection();
+}
+
+void CALLBACK Downloader::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
+                                         DWORD infoLength) {
+    if (status != INTERNET_STATUS_REQUEST_COMPLETE) return;
+    CallbackRegistry::Visit visit(context);
+    Downloader* self = visit.get();
+    if (!self) return;
+    DWORD error = ERROR_INTERNET_INTERNAL_ERROR;
+    if (info && infoLength >= sizeof(INTERNET_ASYNC_RESULT)) {
+        const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+        error = result->dwResult ? ERROR_SUCCESS : result->dwError;
+        if (!result->dwResult && error == ERROR_SUCCESS) error = ERROR_INTERNET_INTERNAL_ERROR;
+    }
+    self->ProcessJob(error);
+}
+
+void Downloader::Start(const wchar_t* path, DownloadCallback callback, void* context,
+                       SECURITY_ATTRIBUTES* security) {
+    if (!Claim(callback, context)) {
+        LogMessage(KvQmtLogging::LogError, L"%s: A download of '%s' is still running",
+                   L"QmtDownload::Downloader::Start", url_.text());
+        if (callback) callback(context, DownloadFinished, UnknownError, 0);
+        return;
+    }
+    file_.reset();
+    if (!Begin()) {
+        JobComplete();
+        return;
+    }
+    file_ = std::make_unique<File>(path, security);
+    const DWORD openError = file_->OpenIfExists();
+    if (openError != ERROR_SUCCESS) {
+        {
+            CriticalSectionHold hold(lock_);
+            win32Error_ = openError;
+        }
+        SetResult(FileAccess);
+        Finish();
+        return;
+    }
+    if (!header_ && file_->isOpen()) {
+        mode_ = ModeHead;
+        StartRequest();
+        return;
+    }
+    mode_ = ModeGet;
+    if (file_->IsComplete() && !HasFileChanged(header_.get())) {
+        upToDate_ = true;
+        Finish();
+        return;
+    }
+    StartRequest();
+}
+
+bool Downloader::Begin() {
+    CriticalSectionHold hold(lock_);
+    result_ = 0;
+    retries_ = 0;
+    win32Error_ = 0;
+    upToDate_ = false;
+    usedProxy_ = false;
+    cancelRequested_.store(false);
+    startTick_ = ::GetTickCount();
+    if (header_ && header_->status() != 200) header_.reset();
+    if (!url_.valid()) {
+        result_ = InvalidUrl;
+        step_ = StepDone;
+        return false;
+    }
+    return true;
+}
+
+void Downloader::StartRequest() {
+    if (!PrepareRequest()) {
+        FinalizeOrRetry();
+        return;
+    }
+    ResetForRequest();
+    ProcessJob(ERROR_SUCCESS);
+}
+
+bool Downloader::PrepareRequest() {
+    OpenConnection(&Downloader::StatusCallback);
+    HINTERNET request = nullptr;
+    if (mode_ == ModeGet) {
+        request = CreateFileRequest();
+    } else {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare HEAD request", L"QmtDownload::Downloader::PrepareRequest");
+        request = ::HttpOpenRequestW(connection_.get(), L"HEAD", url_.path(), nullptr, nullptr, nullptr,
+                                     kRequestFlags | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0),
+                                     callbackContext());
+    }
+    if (!request) {
+        const DWORD error = ::GetLastError();
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed HttpOpenRequest: %s",
+                   L"QmtDownload::Downloader::PrepareRequest", FormatWin32Error(error).c_str());
+        MapWin32Error(error == ERROR_SUCCESS ? ERROR_INVALID_HANDLE : error);
+        return false;
+    }
+    request_.reset(request);
+    return true;
+}
+
+HINTERNET Downloader::CreateFileRequest() {
+    const wchar_t* const name = L"QmtDownload::Downloader::CreateFileRequest";
+    HINTERNET request = ::HttpOpenRequestW(connection_.get(), L"GET", url_.path(), nullptr, nullptr, nullptr,
+                                           kRequestFlags | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0),
+                                           callbackContext());
+    if (!request) return nullptr;
+    const DWORD current = file_->currentSize();
+    if (file_->isOpen() && current != 0 && header_ && header_->hasLastModified()) {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare GET request from offset %lu", name, current);
+        wchar_t headers[256];
+        const int length = _snwprintf(headers, ARRAYSIZE(headers), L"If-Unmodified-Since: %s\r\nRange: bytes=%lu-\r\n",
+                                      header_->lastModifiedText(), current);
+        if (length > 0 && static_cast<size_t>(length) < ARRAYSIZE(headers) &&
+            !::HttpAddRequestHeadersW(request, headers, static_cast<DWORD>(length),
+                                      HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA)) {
+            LogMessage(KvQmtLogging::LogError, L"%s: Adding headers failed: %s", name,
+                       FormatWin32Error(::GetLastError()).c_str());
+        }
+    } else {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare GET request (full)", name);
+    }
+    return request;
+}
+
+void Downloader::ProcessJob(DWORD error) {
+    if (error == ERROR_SUCCESS && cancelRequested_.load()) error = ERROR_INTERNET_OPERATION_CANCELLED;
+    while (error == ERROR_SUCCESS) {
+        const DownloadStep step = GetStep();
+        if (step == StepDone) break;
+        switch (step) {
+            case StepSend:
+                SetStep(StepHeaders);
+                error = SendRequest();
+                break;
+            case StepHeaders:
+                SetStep(mode_ == ModeGet ? StepRead : StepDone);
+                error = ReadHeader();
+                break;
+            case StepRead:
+                SetStep(StepWrite);
+                error = ReceiveData();
+                break;
+            case StepWrite:
+                error = WriteReceived();
+                break;
+            case StepDone:
+                break;
+        }
+    }
+    // WinINet goes on with the operation and calls StatusCallback when it is
+    // done; the step set before the call says where to continue.
+    if (error == ERROR_IO_PENDING) return;
+    if (error != ERROR_SUCCESS) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Finishing job with error: %s",
+                   L"QmtDownload::Downloader::ProcessJob", FormatWin32Error(error).c_str());
+    }
+    MapWin32Error(error);
+    FinalizeOrRetry();
+}
+
+DWORD Downloader::SendRequest() {
+    if (::HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0)) return ERROR_SUCCESS;
+    return ::GetLastError();
+}
+
+DWORD Downloader::ReadHeader() {
+    const wchar_t* const name = L"QmtDownload::Downloader::ReadHeader";
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Received headers", name);
+    auto header = std::make_unique<Header>(request_.get());
+    header->LogHeader();
+    const DWORD error = ApplyHeader(*header);
+    StoreHeader(std::move(header));
+    return error;
+}
+
+DWORD Downloader::ApplyHeader(const Header& header) {
+    const wchar_t* const name = L"QmtDownload::Downloader::ReadHeader";
+    if (!header.IsSuccess()) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, HTTP status: %lu %s", name, header.status(),
+                   header.statusText());
+        SetResult(header.MapHttpStatus());
+        if (header.status() != 412) return ERROR_SUCCESS;
+        // The server's file changed since the stored Last-Modified: the
+        // partial copy is worthless, and the retry fetches the whole file.
+        header_.reset();
+        return file_->Reset(File::kNoSize);
+    }
+    if (header.contentLengthTooLarge()) {
+        // Sizes are 32-bit; a length that does not fit is refused rather
+        // than wrapped into a wrong, small size.
+        MapWin32Error(ERROR_FILE_TOO_LARGE);
+        return ERROR_SUCCESS;
+    }
+    DWORD error = ERROR_SUCCESS;
+    if (header.status() == 200) {
+        if (HasFileChanged(&header)) error = file_->Reset(header.contentLength());
+        // A 200 answer carries the whole file: it is written from the start.
+        if (mode_ == ModeGet && file_->currentSize() != 0) error = file_->Reset(header.contentLength());
+        if (mode_ == ModeGet && error == ERROR_SUCCESS) file_->MarkIncomplete();
+        return error;
+    }
+    if (mode_ == ModeGet && !ContinuesLocalFile(header)) {
+        // Appending a range that starts elsewhere would corrupt the file.
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Partial answer does not continue the local file at %lu, "
+                   L"fetching it whole", name, file_->currentSize());
+        SetResult(HttpRetryableError);
+        header_.reset();
+        return file_->Reset(File::kNoSize);
+    }
+    return ERROR_SUCCESS;
+}
+
+bool Downloader::ContinuesLocalFile(const Header& header) const {
+    const ContentRangeValue& range = header.contentRange();
+    if (!range.valid || !file_->isOpen() || range.first != file_->currentSize()) return false;
+    const DWORD expected = file_->expectedSize();
+    return !range.hasTotal || expected == File::kNoSize || range.total == expected;
+}
+
+void Downloader::StoreHeader(std::unique_ptr<Header> header) {
+    // The header of a successful HEAD outlives the ranged GET that follows it.
+    if (header_ && header_->status() == 200) return;
+    header_ = std::move(header);
+}
+
+DWORD Downloader::ReceiveData() {
+    bytesRead_ = 0;
+    if (::InternetReadFile(request_.get(), buffer_.get(), kBufferSize, &bytesRead_)) return ERROR_SUCCESS;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_IO_PENDING) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: InternetReadFile failed: %s",
+                   L"QmtDownload::Downloader::ReceiveData", FormatWin32Error(error).c_str());
+    }
+    return error;
+}
+
+DWORD Downloader::WriteReceived() {
+    if (bytesRead_ == 0) {
+        SetStep(StepDone);
+        const DWORD expected = file_->expectedSize();
+        if (expected == File::kNoSize || file_->currentSize() == expected) return ERROR_SUCCESS;
+        // WinINet reports a connection closed early as the end of the data;
+        // a body shorter than announced is a reset connection, so that the
+        // retry resumes it instead of a short file counting as a success.
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Body ended at %lu of %lu bytes",
+                   L"QmtDownload::Downloader::WriteReceived", file_->currentSize(), expected);
+        return ERROR_INTERNET_CONNECTION_RESET;
+    }
+    const DWORD error = file_->WriteData(buffer_.get(), bytesRead_);
+    ReportProgress();
+    SetStep(StepRead);
+    return error;
+}
+
+bool Downloader::HasFileChanged(const Header* header) const {
+    if (!file_) return false;
+    if (!header) header = header_.get();
+    if (!header) return true;
+    if (header->contentLength() != file_->expectedSize()) {
+        if (file_->isOpen()) {
+            LogMessage(KvQmtLogging::LogInfo, L"%s: File size has changed: Local: %lu (%lu), remote: %lu",
+                       L"QmtDownload::Downloader::HasFileChanged", file_->currentSize(), file_->expectedSize(),
+                       header->contentLength());
+        }
+        return true;
+    }
+    if (IsOlder(header->lastModified(), file_->GetLastModified())) {
+        LogMessage(KvQmtLogging::LogInfo, L"%s: File is older than server timestamp",
+                   L"QmtDownload::Downloader::HasFileChanged");
+        return true;
+    }
+    LogMessage(KvQmtLogging::LogDebug, L"%s: File has not changed", L"QmtDownload::Downloader::HasFileChanged");
+    return false;
+}
+
+void Downloader::CloseRequest() {
+    if (!request_) return;
+    ::InternetSetStatusCallbackW(request_.get(), nullptr);
+    request_.reset();
+}
+
+void Downloader::FinalizeOrRetry() {
+    CloseRequest();
+    if (ShouldRetry()) {
+        StartRequest();
+        return;
+    }
+    if (mode_ != ModeHead) {
+        Finish();
+        return;
+    }
+    // A failed HEAD never goes on to a GET, whatever header it left.
+    if (GetResult() == Success && header_ && header_->IsSuccess()) {
+        if (file_->currentSize() != file_->expectedSize()) {
+            mode_ = ModeGet;
+            ReportProgress();
+            StartRequest();
+        } else {
+            upToDate_ = true;
+            Finish();
+        }
+        return;
+    }
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Getting header failed -> don't attempt to download file",
+               L"QmtDownload::Downloader::FinalizeOrRetry");
+    Finish();
+}
+
+void Downloader::Finish() {
+    CloseConnection();
+    if (file_) file_->FinishWriting(GetResult() == Success);
+    JobComplete();
+}
+
+}  // namespace QmtDownload

@@ -1,0 +1,192 @@
+#include "File.h"
+
+#include "KvQmtLog.h"
+#include "Win32ErrorText.h"
+
+namespace QmtDownload {
+
+namespace {
+
+using KvQmtLogging::LogDebug;
+using KvQmtLogging::LogError;
+using KvQmtLogging::LogMessage;
+using KvQmtLogging::LogWarning;
+
+bool IsZero(const FILETIME& time) { return time.dwLowDateTime == 0 && time.dwHighDateTime == 0; }
+
+}  // namespace
+
+bool FileExists(const wchar_t* path) {
+    const DWORD attributes = ::GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool IsOlder(const SYSTEMTIME& serverTime, const FILETIME& localTime) {
+    if (IsZero(localTime) || serverTime.wYear == 0) return false;
+    FILETIME server = {};
+    if (!::SystemTimeToFileTime(&serverTime, &server)) return false;
+    return ::CompareFileTime(&localTime, &server) < 0;
+}
+
+File::File(const wchar_t* path, SECURITY_ATTRIBUTES* security)
+    : path_(path ? path : L""), metaPath_(path_ + L".dl"), security_(security) {}
+
+DWORD File::OpenIfExists() { return FileExists(path_.c_str()) ? EnsureOpen() : ERROR_SUCCESS; }
+
+DWORD File::EnsureOpen() {
+    const bool existed = FileExists(path_.c_str());
+    if (handle_) return ERROR_SUCCESS;
+    handle_.reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, security_, OPEN_ALWAYS,
+                                0, nullptr));
+    if (!handle_) {
+        const DWORD error = ::GetLastError();
+        LogMessage(LogError, L"%s: CreateFile(%s) failed: %s", L"QmtDownload::File::EnsureOpen", path_.c_str(),
+                   FormatWin32Error(error).c_str());
+        return error;
+    }
+    if (!existed) {
+        expectedSize_ = kNoSize;
+        return ERROR_SUCCESS;
+    }
+    return CalculateSizes();
+}
+
+DWORD File::SeekToEnd() {
+    LARGE_INTEGER position = {};
+    if (!::SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, &position, FILE_END)) {
+        const DWORD error = ::GetLastError();
+        LogMessage(LogError, L"%s: SetFilePointerEx failed: %s", L"QmtDownload::SeekToEnd",
+                   FormatWin32Error(error).c_str());
+        return error;
+    }
+    currentSize_ = position.LowPart;
+    return ERROR_SUCCESS;
+}
+
+DWORD File::CalculateSizes() {
+    const DWORD error = SeekToEnd();
+    expectedSize_ = currentSize_;
+    if (FileExists(metaPath_.c_str())) {
+        expectedSize_ = GetSizeFromMetafile();
+        // Unsigned: an unreadable metafile (no size) never empties the file.
+        if (currentSize_ > expectedSize_) {
+            LogMessage(LogWarning, L"%s: File is larger than expected, resetting",
+                       L"QmtDownload::File::CalculateSizes");
+            Reset(kNoSize);
+        }
+    }
+    LogMessage(LogDebug, L"%s: Current size: %lu, expected full size: %lu", L"QmtDownload::File::CalculateSizes",
+               currentSize_, expectedSize_);
+    return error;
+}
+
+DWORD File::GetSizeFromMetafile() const {
+    kv::unique_hfile meta(
+        ::CreateFileW(metaPath_.c_str(), GENERIC_READ, 0, security_, OPEN_EXISTING, 0, nullptr));
+    if (!meta) return kNoSize;
+    DWORD value = kNoSize;
+    DWORD read = 0;
+    if (!::ReadFile(meta.get(), &value, sizeof(value), &read, nullptr)) {
+        LogMessage(LogError, L"%s: Failed to read expected size from metafile '%s': %s",
+                   L"QmtDownload::File::GetSizeFromMetafile", metaPath_.c_str(),
+                   FormatWin32Error(::GetLastError()).c_str());
+        return kNoSize;
+    }
+    // A short metafile fills only the low bytes; the rest keep their FF.
+    return value;
+}
+
+void File::SetSizeToMetaFile(DWORD size) const {
+    kv::unique_hfile meta(
+        ::CreateFileW(metaPath_.c_str(), GENERIC_WRITE, 0, security_, CREATE_ALWAYS, 0, nullptr));
+    if (!meta) {
+        LogMessage(LogError, L"%s: Metafile CreateFile(%s) failed: %s", L"QmtDownload::File::SetSizeToMetaFile",
+                   metaPath_.c_str(), FormatWin32Error(::GetLastError()).c_str());
+        return;
+    }
+    DWORD written = 0;
+    if (!::WriteFile(meta.get(), &size, sizeof(size), &written, nullptr) || written != sizeof(size)) {
+        LogMessage(LogError, L"%s: Metafile WriteFile(%s) failed: %s", L"QmtDownload::File::SetSizeToMetaFile",
+                   metaPath_.c_str(), FormatWin32Error(::GetLastError()).c_str());
+    }
+}
+
+void File::DeleteMetaFile() const {
+    if (FileExists(metaPath_.c_str()) && !::DeleteFileW(metaPath_.c_str())) {
+        LogMessage(LogError, L"%s: DeleteFile(%s) failed: %s", L"QmtDownload::File::FinishWriting",
+                   metaPath_.c_str(), FormatWin32Error(::GetLastError()).c_str());
+    }
+}
+
+DWORD File::TruncateFile() {
+    if (!::SetFilePointerEx(handle_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+        const DWORD error = ::GetLastError();
+        LogMessage(LogError, L"%s: SetFilePointerEx failed: %s", L"QmtDownload::TruncateFile",
+                   FormatWin32Error(error).c_str());
+        return error;
+    }
+    if (!::SetEndOfFile(handle_.get())) {
+        const DWORD error = ::GetLastError();
+        LogMessage(LogError, L"%s: SetEndOfFile failed: %s", L"QmtDownload::TruncateFile",
+                   FormatWin32Error(error).c_str());
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD File::Reset(DWORD expected) {
+    const DWORD openError = EnsureOpen();
+    if (openError != ERROR_SUCCESS) return openError;
+    const DWORD error = TruncateFile();
+    currentSize_ = 0;
+    expectedSize_ = expected;
+    return error;
+}
+
+DWORD File::WriteData(const void* data, DWORD count) {
+    DWORD written = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!::WriteFile(handle_.get(), data, count, &written, nullptr)) {
+        error = ::GetLastError();
+        LogMessage(LogError, L"%s: WriteFile(%s) failed: %s", L"QmtDownload::File::WriteData", path_.c_str(),
+                   FormatWin32Error(error).c_str());
+    } else if (written != count) {
+        error = ERROR_DISK_FULL;
+        LogMessage(LogError, L"%s: WriteFile(%s) wrote %lu of %lu bytes", L"QmtDownload::File::WriteData",
+                   path_.c_str(), written, count);
+    }
+    currentSize_ += written;
+    sessionBytes_ += written;
+    return error;
+}
+
+void File::MarkIncomplete() {
+    if (expectedSize_ != kNoSize && expectedSize_ != currentSize_) SetSizeToMetaFile(expectedSize_);
+}
+
+void File::FinishWriting(bool success) {
+    if (success && expectedSize_ == kNoSize) expectedSize_ = currentSize_;
+    if (expectedSize_ == currentSize_) {
+        DeleteMetaFile();
+    } else {
+        SetSizeToMetaFile(expectedSize_);
+    }
+    if (handle_) {
+        LogMessage(LogDebug, L"%s: Finished with %lu/%lu bytes", L"QmtDownload::File::FinishWriting", currentSize_,
+                   expectedSize_);
+        handle_.reset();
+    }
+}
+
+FILETIME File::GetLastModified() const {
+    FILETIME written = {};
+    if (!handle_) return written;
+    if (!::GetFileTime(handle_.get(), nullptr, nullptr, &written)) {
+        LogMessage(LogError, L"%s: Getting file time failed: %s", L"QmtDownload::File::GetLastModified",
+                   FormatWin32Error(::GetLastError()).c_str());
+        return FILETIME{};
+    }
+    return written;
+}
+
+}  // namespace QmtDownload

@@ -1,0 +1,90 @@
+#include "QmtDownloadInstance.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "KvQmtLog.h"
+#include "LoggerConfig.h"
+#include "Win32ErrorText.h"
+
+namespace QmtDownload {
+
+namespace {
+
+const wchar_t kUserAgent[] = L"KvQmtDownload";
+
+// 0 not made, 1 being made, 2 ready.
+std::atomic<LONG> g_instanceState{0};
+QmtDownloadInstance* g_instance = nullptr;
+
+}  // namespace
+
+QmtDownloadInstance::QmtDownloadInstance() {
+    summaryLog_.Configure(KvQmtLogging::LogFlagQuietMarkers | KvQmtLogging::LogFlagDeferOpen, L"QMT",
+                          L"downloaded_files");
+}
+
+QmtDownloadInstance& QmtDownloadInstance::Get() {
+    if (g_instanceState.load(std::memory_order_acquire) != 2) {
+        LONG expected = 0;
+        if (g_instanceState.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
+            g_instance = new QmtDownloadInstance();
+            std::atexit(&QmtDownloadInstance::Destroy);
+            g_instanceState.store(2, std::memory_order_release);
+        } else {
+            while (g_instanceState.load(std::memory_order_acquire) != 2) ::SwitchToThread();
+        }
+    }
+    return *g_instance;
+}
+
+void QmtDownloadInstance::Destroy() {
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+HINTERNET QmtDownloadInstance::GetHandle() {
+    CriticalSectionHold hold(lock_);
+    if (!session_) {
+        session_.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                       INTERNET_FLAG_ASYNC));
+        if (!session_) {
+            KvQmtLogging::LogMessage(KvQmtLogging::LogFatal, L"%s: Failed to initialize WinInet: %s",
+                                     L"QmtDownload::QmtDownloadInstance::GetHandle",
+                                     FormatWin32Error(::GetLastError()).c_str());
+        }
+    }
+    return session_.get();
+}
+
+HINTERNET QmtDownloadInstance::GetProxyHandle() {
+    CriticalSectionHold hold(lock_);
+    if (proxy_ && !proxySession_) {
+        proxySession_.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PROXY, proxy_->c_str(), nullptr,
+                                            INTERNET_FLAG_ASYNC));
+        if (!proxySession_) {
+            KvQmtLogging::LogMessage(KvQmtLogging::LogFatal, L"%s: Failed to initialize WinInet (proxy '%s'): %s",
+                                     L"QmtDownload::QmtDownloadInstance::GetProxyHandle", proxy_->c_str(),
+                                     FormatWin32Error(::GetLastError()).c_str());
+        }
+    }
+    return proxySession_.get();
+}
+
+void QmtDownloadInstance::SetProxy(const wchar_t* proxy) {
+    const bool clear = proxy == nullptr || *proxy == L'\0';
+    KvQmtLogging::LogMessage(KvQmtLogging::LogInfo, L"%s: Setting proxy to '%s'",
+                             L"QmtDownload::QmtDownloadInstance::SetProxy", clear ? L"<disabled>" : proxy);
+    CriticalSectionHold hold(lock_);
+    proxy_ = clear ? nullptr : std::make_unique<std::wstring>(proxy);
+    proxySession_.reset();
+}
+
+bool QmtDownloadInstance::HasProxy() {
+    CriticalSectionHold hold(lock_);
+    return proxy_ != nullptr;
+}
+
+void SetDownloadProxy(const wchar_t* proxy) { QmtDownloadInstance::Get().SetProxy(proxy); }
+
+}  // namespace QmtDownload

@@ -1,0 +1,35 @@
+#include "Url.h"
+
+#include "KvQmtLog.h"
+
+namespace QmtDownload {
+
+Url::Url(const wchar_t* text) : text_(text ? text : L"") {
+    isHttps_ = ::_wcsnicmp(text_.c_str(), L"https", 5) == 0;
+
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = host_;
+    parts.dwHostNameLength = kHostCapacity;
+    parts.lpszUrlPath = path_;
+    parts.dwUrlPathLength = kPathCapacity;
+    if (!text_.empty() && ::InternetCrackUrlW(text_.c_str(), 0, ICU_ESCAPE, &parts)) {
+        port_ = parts.nPort;
+        // Only HTTP and HTTPS URLs with a host can be fetched; anything else
+        // (file:, ftp:, a bare path) counts as unparsable.
+        const bool web = parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS;
+        valid_ = web && host_[0] != L'\0';
+    }
+    if (valid_) {
+        KvQmtLogging::LogMessage(KvQmtLogging::LogDebug, L"%s: Host '%s' port %lu url '%s', ssl: %s",
+                                 L"QmtDownload::Url::Url", host_, static_cast<unsigned long>(port_), path_,
+                                 isHttps_ ? L"true" : L"false");
+    } else {
+        host_[0] = L'\0';
+        path_[0] = L'\0';
+        KvQmtLogging::LogMessage(KvQmtLogging::LogWarning, L"%s: InternetCrackUrl failed for '%s'",
+                                 L"QmtDownload::Url::Url", text_.c_str());
+    }
+}
+
+}  // namespace QmtDownload

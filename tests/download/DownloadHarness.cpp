@@ -1,0 +1,185 @@
+#include "DownloadHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "KvQmtLog.h"
+#include "Logger.h"
+
+namespace DownloadTesting {
+
+namespace {
+
+struct CallbackRecord {
+    Outcome outcome;
+    HANDLE finished = nullptr;
+    bool startReturned = false;
+    CRITICAL_SECTION lock;
+};
+
+void Record(void* context, DWORD kind, DWORD first, DWORD second) {
+    auto* record = static_cast<CallbackRecord*>(context);
+    ::EnterCriticalSection(&record->lock);
+    if (kind == QmtDownload::DownloadFinished) {
+        ++record->outcome.finishedCalls;
+        record->outcome.result = first;
+        record->outcome.flags = second;
+        record->outcome.finishedBeforeStartReturned = !record->startReturned;
+    } else {
+        ++record->outcome.progressCalls;
+        record->outcome.lastProgressSize = first;
+    }
+    ::LeaveCriticalSection(&record->lock);
+    if (kind == QmtDownload::DownloadFinished) ::SetEvent(record->finished);
+}
+
+// The test programs write their own log, beside the engine's summary log.
+class LogEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { KvQmtLogging::GetLogger().Configure(0, L"Test", L"download_tests"); }
+};
+const auto* const g_logEnvironment = ::testing::AddGlobalTestEnvironment(new LogEnvironment);
+
+std::wstring CommonAppData() {
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD n = ::GetEnvironmentVariableW(L"ProgramData", folder, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? folder : L"C:\\ProgramData";
+}
+
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+Outcome RunToEnd(QmtDownload::Downloader& downloader, const std::wstring& path, DWORD timeoutMs) {
+    CallbackRecord record;
+    record.finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ::InitializeCriticalSection(&record.lock);
+    downloader.Start(path.c_str(), &Record, &record, nullptr);
+    ::EnterCriticalSection(&record.lock);
+    record.startReturned = true;
+    ::LeaveCriticalSection(&record.lock);
+    const bool ended = ::WaitForSingleObject(record.finished, timeoutMs) == WAIT_OBJECT_0;
+    // Give a wrong second end the chance to show itself.
+    ::Sleep(50);
+    ::EnterCriticalSection(&record.lock);
+    Outcome outcome = record.outcome;
+    ::LeaveCriticalSection(&record.lock);
+    outcome.timedOut = !ended;
+    if (ended) {
+        ::CloseHandle(record.finished);
+        ::DeleteCriticalSection(&record.lock);
+    }
+    // A download that never ended keeps its record alive: the engine may still call it.
+    return outcome;
+}
+
+Outcome Download(const std::wstring& url, const std::wstring& path, DWORD timeoutMs) {
+    auto downloader = std::make_unique<QmtDownload::Downloader>(url.c_str());
+    Outcome outcome = RunToEnd(*downloader, path, timeoutMs);
+    if (!outcome.timedOut) downloader.reset();
+    else downloader.release();
+    return outcome;
+}
+
+TempFolder::TempFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    wchar_t name[MAX_PATH];
+    _snwprintf(name, ARRAYSIZE(name) - 1, L"%skvdl-%S-%lu", temp, info ? info->name() : "test",
+               ::GetCurrentProcessId());
+    name[ARRAYSIZE(name) - 1] = L'\0';
+    folder_ = name;
+    RemoveTree(folder_);
+    ::CreateDirectoryW(folder_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() { RemoveTree(folder_); }
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<BYTE> ReadBytes(const std::wstring& path) {
+    std::vector<BYTE> bytes;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    BYTE buffer[65536];
+    DWORD read = 0;
+    while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + read);
+    }
+    ::CloseHandle(file);
+    return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    if (!bytes.empty()) ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+}
+
+void WriteMetafile(const std::wstring& path, DWORD expected) {
+    const BYTE* p = reinterpret_cast<const BYTE*>(&expected);
+    WriteBytes(path + L".dl", std::vector<BYTE>(p, p + 4));
+}
+
+bool ReadMetafile(const std::wstring& path, DWORD& expected) {
+    const std::vector<BYTE> bytes = ReadBytes(path + L".dl");
+    if (bytes.size() != 4 || !Exists(path + L".dl")) return false;
+    expected = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<DWORD>(bytes[3]) << 24);
+    return true;
+}
+
+void SetWriteTime(const std::wstring& path, bool future) {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER value{{now.dwLowDateTime, now.dwHighDateTime}};
+    const ULONGLONG day = 24ull * 3600 * 10000000;
+    value.QuadPart = future ? value.QuadPart + day : value.QuadPart - day;
+    FILETIME when{value.LowPart, value.HighPart};
+    HANDLE file = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ::SetFileTime(file, nullptr, nullptr, &when);
+    ::CloseHandle(file);
+}
+
+std::vector<std::wstring> SummaryLines(const std::wstring& containing) {
+    const std::vector<BYTE> bytes = ReadBytes(CommonAppData() + L"\\K-Vantor\\logs\\QMT\\downloaded_files.log");
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        if (line.find(containing) != std::wstring::npos) lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+}  // namespace DownloadTesting

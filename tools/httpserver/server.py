@@ -1,0 +1,368 @@
+#!/usr/bin/env python3
+"""Scriptable HTTP test server and proxy on 127.0.0.1 for the download tests.
+
+Three ports: the origin server, a proxy in front of it, and a port that is
+bound but never listens (connections to it are refused). They are written as
+"origin proxy closed" to --port-file once the server is ready.
+
+The tests script it over HTTP on the origin port:
+  POST /_ctl/resource  JSON describing one resource (see Resource)
+  POST /_ctl/proxy     {"mode": "forward" | "403" | "close"}
+  GET  /_ctl/log       every request so far, one line each:
+                       role TAB method TAB target TAB header: value TAB ...
+  POST /_ctl/clear     forget the recorded requests
+Bodies are generated from a seed, so that a test can compute the bytes it
+expects without fetching them (see content_block).
+
+The server ends by itself when its parent process goes, or after
+--max-seconds, so that a test that crashes or hangs leaves nothing behind.
+"""
+import argparse
+import http.client
+import http.server
+import json
+import os
+import socket
+import socketserver
+import threading
+import time
+import urllib.parse
+
+PERIOD = 65521  # bodies repeat with this (prime) period
+DEFAULT_LAST_MODIFIED = "Tue, 15 Nov 1994 08:12:31 GMT"
+
+_blocks = {}
+_blocks_lock = threading.Lock()
+
+
+def content_block(seed):
+    """Two periods of the body for a seed: byte i of a body is block[i % PERIOD]."""
+    with _blocks_lock:
+        block = _blocks.get(seed)
+        if block is None:
+            x = (seed * 2654435761 + 1) & 0xFFFFFFFF
+            data = bytearray(PERIOD)
+            for k in range(PERIOD):
+                x = (x * 1103515245 + 12345) & 0xFFFFFFFF
+                data[k] = (x >> 16) & 0xFF
+            block = bytes(data) * 2
+            _blocks[seed] = block
+        return block
+
+
+def body_slices(seed, first, end):
+    """The bytes [first, end) of a body, in pieces of at most one period."""
+    block = content_block(seed)
+    pos = first
+    while pos < end:
+        start = pos % PERIOD
+        count = min(end - pos, PERIOD)
+        yield block[start:start + count]
+        pos += count
+
+
+class Resource:
+    """What the origin answers for one path. Fields (all optional but path):
+    size, seed              the body: size bytes generated from seed
+    last_modified           Last-Modified text; null sends none
+    content_length          false: no Content-Length (body ends with the connection)
+    content_length_text     sent as Content-Length instead of the real length
+    status_text             reason phrase of successful answers
+    range                   "honour" (206), "ignore" (200), "wrong" (206 from another
+                            offset), "416" (always 416 to a range)
+    check_unmodified        412 when If-Unmodified-Since differs from last_modified
+    statuses                statuses answered to the next requests, one each, before
+                            normal service; an item may be [status, reason]
+    get_statuses            the same, for GET requests only
+    close_without_answer    that many requests get the connection closed unanswered
+    cut_after, cut_times    the body is cut (connection closed) after cut_after bytes,
+                            for the next cut_times answers (default 1)
+    delay_ms                wait before answering
+    rate                    body bytes per second (throttled in 16 KiB pieces)
+    """
+
+    def __init__(self, spec):
+        self.path = spec["path"]
+        self.size = int(spec.get("size", 0))
+        self.seed = int(spec.get("seed", 1))
+        self.last_modified = spec.get("last_modified", DEFAULT_LAST_MODIFIED)
+        self.content_length = spec.get("content_length", True)
+        self.content_length_text = spec.get("content_length_text")
+        self.status_text = spec.get("status_text")
+        self.range = spec.get("range", "honour")
+        self.check_unmodified = spec.get("check_unmodified", True)
+        self.statuses = list(spec.get("statuses", []))
+        self.get_statuses = list(spec.get("get_statuses", []))
+        self.close_without_answer = int(spec.get("close_without_answer", 0))
+        self.cut_after = spec.get("cut_after")
+        self.cut_times = int(spec.get("cut_times", 1))
+        self.delay_ms = int(spec.get("delay_ms", 0))
+        self.rate = spec.get("rate")
+
+
+class State:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.resources = {}
+        self.requests = []
+        self.proxy_mode = "forward"
+        self.origin_port = 0
+
+    def record(self, role, handler):
+        headers = "\t".join("%s: %s" % (k, v) for k, v in handler.headers.items())
+        line = "%s\t%s\t%s\t%s" % (role, handler.command, handler.path, headers)
+        with self.lock:
+            self.requests.append(line.replace("\r", " ").replace("\n", " "))
+
+
+STATE = State()
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "KvTestServer/1.0"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    # -- plumbing -----------------------------------------------------------------
+    def read_body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def answer(self, status, body=b"", content_type="text/plain", reason=None):
+        self.send_response(status, reason)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def drop(self):
+        """Close the connection without another byte."""
+        self.close_connection = True
+        try:
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+    # -- origin ---------------------------------------------------------------------
+    def do_GET(self):
+        self.dispatch()
+
+    def do_HEAD(self):
+        self.dispatch()
+
+    def do_POST(self):
+        self.dispatch()
+
+    def dispatch(self):
+        if self.path.startswith("/_ctl/"):
+            return self.control()
+        if "://" in self.path:
+            return self.proxy()
+        STATE.record("origin", self)
+        return self.serve()
+
+    def control(self):
+        body = self.read_body()
+        if self.path == "/_ctl/resource":
+            resource = Resource(json.loads(body.decode("utf-8")))
+            with STATE.lock:
+                STATE.resources[resource.path] = resource
+            return self.answer(200, b"ok")
+        if self.path == "/_ctl/proxy":
+            with STATE.lock:
+                STATE.proxy_mode = json.loads(body.decode("utf-8"))["mode"]
+            return self.answer(200, b"ok")
+        if self.path == "/_ctl/log":
+            with STATE.lock:
+                text = "".join(line + "\n" for line in STATE.requests)
+            return self.answer(200, text.encode("utf-8"))
+        if self.path == "/_ctl/clear":
+            with STATE.lock:
+                STATE.requests.clear()
+            return self.answer(200, b"ok")
+        return self.answer(404, b"no such control")
+
+    def next_scripted(self, resource):
+        """A scripted status for this request, or None; consumed under the lock."""
+        with STATE.lock:
+            if resource.close_without_answer > 0:
+                resource.close_without_answer -= 1
+                return "close"
+            if resource.statuses:
+                return resource.statuses.pop(0)
+            if self.command == "GET" and resource.get_statuses:
+                return resource.get_statuses.pop(0)
+        return None
+
+    def serve(self):
+        with STATE.lock:
+            resource = STATE.resources.get(urllib.parse.urlsplit(self.path).path)
+        if resource is None:
+            return self.answer(404, b"not found")
+        if resource.delay_ms:
+            time.sleep(resource.delay_ms / 1000.0)
+        scripted = self.next_scripted(resource)
+        if scripted == "close":
+            return self.drop()
+        if scripted is not None:
+            status, reason = (scripted if isinstance(scripted, list) else [scripted, None])
+            return self.answer(int(status), b"scripted", reason=reason)
+
+        unmodified = self.headers.get("If-Unmodified-Since")
+        if (unmodified is not None and resource.check_unmodified
+                and unmodified != resource.last_modified):
+            return self.answer(412, b"precondition failed")
+
+        first, status, content_range = 0, 200, None
+        asked = self.requested_offset()
+        if asked is not None and resource.range != "ignore":
+            if resource.range == "416" or asked >= resource.size:
+                self.send_response(416)
+                self.send_header("Content-Range", "bytes */%d" % resource.size)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            first = asked
+            if resource.range == "wrong":
+                first = max(0, asked - 100)
+            status = 206
+            content_range = "bytes %d-%d/%d" % (first, resource.size - 1, resource.size)
+        self.send_body(resource, status, first, content_range)
+
+    def requested_offset(self):
+        value = self.headers.get("Range")
+        if not value or not value.startswith("bytes=") or not value.endswith("-"):
+            return None
+        try:
+            return int(value[len("bytes="):-1])
+        except ValueError:
+            return None
+
+    def send_body(self, resource, status, first, content_range):
+        self.send_response(status, resource.status_text)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Accept-Ranges", "bytes")
+        if resource.last_modified is not None:
+            self.send_header("Last-Modified", resource.last_modified)
+        if content_range:
+            self.send_header("Content-Range", content_range)
+        if resource.content_length_text is not None:
+            self.send_header("Content-Length", resource.content_length_text)
+        elif resource.content_length:
+            self.send_header("Content-Length", str(resource.size - first))
+        else:
+            self.close_connection = True
+            self.send_header("Connection", "close")
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        cut = None
+        with STATE.lock:
+            if resource.cut_after is not None and resource.cut_times > 0:
+                resource.cut_times -= 1
+                cut = int(resource.cut_after)
+        end = resource.size if cut is None else min(resource.size, first + cut)
+        self.write_throttled(body_slices(resource.seed, first, end), resource.rate)
+        if cut is not None:
+            self.drop()
+        elif not resource.content_length:
+            self.drop()
+
+    def write_throttled(self, pieces, rate):
+        try:
+            for piece in pieces:
+                if not rate:
+                    self.wfile.write(piece)
+                    continue
+                for pos in range(0, len(piece), 16384):
+                    self.wfile.write(piece[pos:pos + 16384])
+                    self.wfile.flush()
+                    time.sleep(16384.0 / float(rate))
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True
+
+    # -- proxy ----------------------------------------------------------------------
+    def proxy(self):
+        STATE.record("proxy", self)
+        with STATE.lock:
+            mode = STATE.proxy_mode
+        if mode == "403":
+            return self.answer(403, b"proxy refuses")
+        if mode == "close":
+            return self.drop()
+        target = urllib.parse.urlsplit(self.path)
+        if target.hostname not in ("127.0.0.1", "localhost"):
+            return self.answer(502, b"this proxy only reaches 127.0.0.1")
+        upstream = http.client.HTTPConnection(target.hostname, target.port or 80, timeout=30)
+        headers = {k: v for k, v in self.headers.items()
+                   if k.lower() not in ("proxy-connection", "connection", "keep-alive")}
+        path = target.path + ("?" + target.query if target.query else "")
+        try:
+            upstream.request(self.command, path, body=self.read_body() or None, headers=headers)
+            response = upstream.getresponse()
+            self.send_response(response.status, response.reason)
+            for key, value in response.getheaders():
+                if key.lower() not in ("connection", "keep-alive", "transfer-encoding", "server", "date"):
+                    self.send_header(key, value)
+            if response.getheader("Content-Length") is None:
+                self.close_connection = True
+                self.send_header("Connection", "close")
+            self.end_headers()
+            if self.command != "HEAD":
+                while True:
+                    piece = response.read(65536)
+                    if not piece:
+                        break
+                    self.wfile.write(piece)
+        except OSError:
+            self.drop()
+        finally:
+            upstream.close()
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def watch(parent_pid, max_seconds):
+    deadline = time.monotonic() + max_seconds
+    while time.monotonic() < deadline:
+        time.sleep(0.5)
+        if parent_pid:
+            try:
+                os.kill(parent_pid, 0)
+            except OSError:
+                break
+    os._exit(0)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--parent-pid", type=int, default=0)
+    parser.add_argument("--max-seconds", type=float, default=1800)
+    args = parser.parse_args()
+
+    origin = Server(("127.0.0.1", 0), Handler)
+    proxy = Server(("127.0.0.1", 0), Handler)
+    closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    closed.bind(("127.0.0.1", 0))  # bound, never listening: connections are refused
+    STATE.origin_port = origin.server_address[1]
+
+    for server in (origin, proxy):
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    temporary = args.port_file + ".tmp"
+    with open(temporary, "w") as out:
+        out.write("%d %d %d\n" % (origin.server_address[1], proxy.server_address[1],
+                                  closed.getsockname()[1]))
+    os.replace(temporary, args.port_file)
+    watch(args.parent_pid, args.max_seconds)
+
+
+if __name__ == "__main__":
+    main()
