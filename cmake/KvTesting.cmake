@@ -14,13 +14,15 @@ add_subdirectory(${KV_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_
 
 include(GoogleTest)
 
-# kv_add_test(NAME name SOURCES ... LIBS ... [LOCK name] [TIMEOUT s] [DISPLAY])
+# kv_add_test(NAME name SOURCES ... LIBS ... [LOCK name] [TIMEOUT s] [DISPLAY] [SERIAL])
 # LOCK names the machine-wide state of the prefix that the program's tests change
 # (a registry key, a system folder); CTest runs no two tests with one lock at once.
+# SERIAL tests change state that every test may read (the root logging
+# settings): CTest runs them with no other test beside them.
 # Each test case becomes one CTest test, found by running the program under
 # Wine just before the tests run.
 function(kv_add_test)
-  cmake_parse_arguments(T "DISPLAY" "NAME;TIMEOUT;LOCK" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY;SERIAL" "NAME;TIMEOUT;LOCK" "SOURCES;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()
@@ -30,6 +32,9 @@ function(kv_add_test)
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_LOCK)
     list(APPEND props RESOURCE_LOCK ${T_LOCK})
+  endif()
+  if(T_SERIAL)
+    list(APPEND props RUN_SERIAL TRUE)
   endif()
   if(T_DISPLAY)
     list(APPEND props LABELS display)

@@ -1,0 +1,71 @@
+#include "FileLowLevel.h"
+
+namespace KvQmtLogging {
+
+namespace {
+const BYTE kByteOrderMark[2] = {0xFF, 0xFE};
+}
+
+// Log files are readable and writable by everyone: services and programs of
+// every user append to the same file.
+FileLowLevel::FileLowLevel() : security_("D:(A;OICI;GA;;;WD)") {}
+
+FileLowLevel::~FileLowLevel() { Close(); }
+
+bool FileLowLevel::Open(const wchar_t* path) {
+    foreign_ = false;
+    if (IsOpen()) return false;
+    // Others may append, rotate (rename) and delete while the file is open.
+    handle_.reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, security_.get(),
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!PrepareAfterOpen()) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool FileLowLevel::PrepareAfterOpen() {
+    BYTE head[2] = {};
+    DWORD read = 0;
+    const bool readOk = IsOpen() && ReadFile(handle_.get(), head, sizeof(head), &read, nullptr);
+    foreign_ = !(readOk && read == 2 && head[0] == kByteOrderMark[0] && head[1] == kByteOrderMark[1]);
+    if (!SeekToEnd()) return false;
+    if (position_ == 0) {
+        Write(kByteOrderMark, sizeof(kByteOrderMark));
+        foreign_ = false;
+    }
+    return true;
+}
+
+void FileLowLevel::Close() {
+    if (!IsOpen()) return;
+    foreign_ = false;
+    handle_.reset();
+    position_ = 0;
+}
+
+bool FileLowLevel::Write(const void* data, DWORD byteCount) {
+    if (!IsOpen()) return false;
+    DWORD written = 0;
+    if (WriteFile(handle_.get(), data, byteCount, &written, nullptr)) position_ += written;
+    return true;
+}
+
+uint64_t FileLowLevel::GetSize() { return position_; }
+
+bool FileLowLevel::SeekToEnd() {
+    if (!IsOpen()) return false;
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(handle_.get(), zero, &end, FILE_END)) return false;
+    position_ = static_cast<uint64_t>(end.QuadPart);
+    return true;
+}
+
+bool FileLowLevel::HasForeignContent() { return foreign_; }
+
+bool FileLowLevel::IsOpen() { return static_cast<bool>(handle_); }
+
+}  // namespace KvQmtLogging

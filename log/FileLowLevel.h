@@ -1,0 +1,35 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "SecurityDescriptor.h"
+#include "UniqueHandle.h"
+
+namespace KvQmtLogging {
+
+// One open log file: UTF-16LE with a byte-order mark, appended to at its end.
+class FileLowLevel {
+public:
+    FileLowLevel();
+    virtual ~FileLowLevel();
+    FileLowLevel(const FileLowLevel&) = delete;
+    FileLowLevel& operator=(const FileLowLevel&) = delete;
+
+    virtual bool Open(const wchar_t* path);
+    virtual void Close();
+    virtual bool Write(const void* data, DWORD byteCount);
+    virtual uint64_t GetSize();
+    virtual bool SeekToEnd();
+    virtual bool HasForeignContent();
+    virtual bool IsOpen();
+    virtual bool PrepareAfterOpen();
+
+private:
+    uint64_t position_ = 0;
+    kv::unique_hfile handle_;
+    bool foreign_ = false;
+    SddlSecurityAttributes security_;
+};
+
+}  // namespace KvQmtLogging

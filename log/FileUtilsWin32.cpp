@@ -1,0 +1,40 @@
+#include "FileUtils.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <string>
+
+namespace KvQmtLogging {
+
+bool FileUtilsWin32::FileExists(const wchar_t* path) {
+    struct _stat info;
+    return _wstat(path, &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
+}
+
+bool FileUtilsWin32::RemoveFile(const wchar_t* path) {
+    if (DeleteFileW(path)) return true;
+    // Held open by a process without delete sharing: gone at the next restart.
+    return MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+bool FileUtilsWin32::RenameFile(const wchar_t* from, const wchar_t* to) {
+    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool FileUtilsWin32::CreateDirectoryRecursive(const wchar_t* path, SECURITY_ATTRIBUTES* attributes) {
+    if (DirectoryExists(path)) return true;
+    const std::wstring folder(path);
+    const size_t lastSeparator = folder.rfind(L'\\');
+    if (lastSeparator != std::wstring::npos && lastSeparator != 0) {
+        if (!CreateDirectoryRecursive(folder.substr(0, lastSeparator).c_str(), attributes)) return false;
+    }
+    return CreateDirectoryW(path, attributes) != FALSE;
+}
+
+bool FileUtilsWin32::DirectoryExists(const wchar_t* path) {
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace KvQmtLogging

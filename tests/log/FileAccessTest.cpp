@@ -1,0 +1,268 @@
+// The file writer on real files in a private temporary folder.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <cwctype>
+
+#include "FileAccessContinuous.h"
+#include "FileAccessTransient.h"
+#include "LogNames.h"
+#include "LogTestSupport.h"
+
+using namespace KvQmtLogging;
+using namespace LogTest;
+
+namespace {
+
+std::wstring TestName() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    std::wstring folder;
+    for (char c : name) folder += iswalnum(static_cast<wchar_t>(c)) ? static_cast<wchar_t>(c) : L'_';
+    return folder;
+}
+
+std::unique_ptr<FileAccessBase> MakeWriter(bool continuous, unsigned rotateCount, DWORD maxSize,
+                                           const std::wstring& path) {
+    if (continuous) {
+        return std::make_unique<FileAccessContinuous>(rotateCount, maxSize, path.c_str(),
+                                                      std::make_unique<FileLowLevel>(),
+                                                      std::make_unique<FileUtilsWin32>());
+    }
+    return std::make_unique<FileAccessTransient>(rotateCount, maxSize, path.c_str(), std::make_unique<FileLowLevel>(),
+                                                 std::make_unique<FileUtilsWin32>());
+}
+
+void WriteLine(FileAccessBase& writer, const std::wstring& text) {
+    const std::wstring line = text + L"\r\n";
+    writer.Write(line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)));
+}
+
+std::vector<unsigned char> Utf16File(const std::wstring& text) {
+    std::vector<unsigned char> bytes = {0xFF, 0xFE};
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<unsigned char>(c & 0xFF));
+        bytes.push_back(static_cast<unsigned char>(c >> 8));
+    }
+    return bytes;
+}
+
+class LogFileWriter : public ::testing::TestWithParam<bool> {
+protected:
+    LogFileWriter() : folder_(TestName()) {}
+    bool continuous() const { return GetParam(); }
+    TempFolder folder_;
+};
+
+}  // namespace
+
+TEST_P(LogFileWriter, CreatesFolderChainAndBeginsFileWithByteOrderMark) {
+    const std::wstring path = folder_ / L"a\\b\\c\\X.log";
+    auto writer = MakeWriter(continuous(), 2, 1024, path);
+    EXPECT_TRUE(DirectoryExists(folder_ / L"a\\b\\c"));
+    EXPECT_FALSE(FileExists(path)) << "the file is opened only at the first line";
+    WriteLine(*writer, L"first");
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"first\r\n"), ReadBytes(path));
+}
+
+TEST_P(LogFileWriter, ForeignFileIsRotatedAwayAtTheFirstLine) {
+    const std::wstring path = folder_ / L"X.log";
+    const std::vector<unsigned char> foreign = {'o', 'l', 'd', ' ', 'a', 'n', 's', 'i', '\r', '\n'};
+    WriteBytes(path, foreign);
+    auto writer = MakeWriter(continuous(), 2, 1024, path);
+    WriteLine(*writer, L"new");
+    writer.reset();
+    EXPECT_EQ(foreign, ReadBytes(folder_ / L"X.1.log"));
+    EXPECT_EQ(Utf16File(L"new\r\n"), ReadBytes(path));
+}
+
+TEST_P(LogFileWriter, FileHoldingOnlyTheMarkIsAppendedTo) {
+    const std::wstring path = folder_ / L"X.log";
+    WriteBytes(path, {0xFF, 0xFE});
+    auto writer = MakeWriter(continuous(), 2, 1024, path);
+    WriteLine(*writer, L"one");
+    WriteLine(*writer, L"two");
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"one\r\ntwo\r\n"), ReadBytes(path));
+    EXPECT_FALSE(FileExists(folder_ / L"X.1.log"));
+}
+
+TEST_P(LogFileWriter, RotatesAboveTheSizeLimitKeepingTheCount) {
+    const std::wstring path = folder_ / L"X.log";
+    // Each line is 8 characters, 16 bytes; the mark is 2. With a limit of 40
+    // bytes the file takes three lines (50 bytes) before one finds it too big.
+    auto writer = MakeWriter(continuous(), 2, 40, path);
+    for (int i = 0; i < 12; ++i) WriteLine(*writer, L"line" + std::to_wstring(10 + i));
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"line19\r\nline20\r\nline21\r\n"), ReadBytes(path));
+    EXPECT_EQ(Utf16File(L"line16\r\nline17\r\nline18\r\n"), ReadBytes(folder_ / L"X.1.log"));
+    EXPECT_EQ(Utf16File(L"line13\r\nline14\r\nline15\r\n"), ReadBytes(folder_ / L"X.2.log"));
+    EXPECT_FALSE(FileExists(folder_ / L"X.3.log"));
+}
+
+TEST_P(LogFileWriter, FileAtExactlyTheLimitIsNotRotated) {
+    const std::wstring path = folder_ / L"X.log";
+    // 2 + 2 * 16 = 34 bytes: equal to the limit, so the third line still fits.
+    auto writer = MakeWriter(continuous(), 2, 34, path);
+    for (int i = 0; i < 3; ++i) WriteLine(*writer, L"line" + std::to_wstring(10 + i));
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"line10\r\nline11\r\nline12\r\n"), ReadBytes(path));
+    EXPECT_FALSE(FileExists(folder_ / L"X.1.log"));
+}
+
+TEST_P(LogFileWriter, CountZeroRemovesTheFullFile) {
+    const std::wstring path = folder_ / L"X.log";
+    auto writer = MakeWriter(continuous(), 0, 3, path);
+    WriteLine(*writer, L"one");
+    WriteLine(*writer, L"two");
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"two\r\n"), ReadBytes(path));
+    EXPECT_FALSE(FileExists(folder_ / L"X.1.log"));
+    EXPECT_FALSE(FileExists(folder_ / L"X.log__delete_1")) << "moved aside, then removed";
+}
+
+TEST_P(LogFileWriter, PathWithoutDotRotatesToNumberedNames) {
+    const std::wstring path = folder_ / L"plain";
+    auto writer = MakeWriter(continuous(), 2, 3, path);
+    WriteLine(*writer, L"one");
+    WriteLine(*writer, L"two");
+    WriteLine(*writer, L"three");
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"three\r\n"), ReadBytes(path));
+    EXPECT_EQ(Utf16File(L"two\r\n"), ReadBytes(folder_ / L"plain.1"));
+    EXPECT_EQ(Utf16File(L"one\r\n"), ReadBytes(folder_ / L"plain.2"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothKinds, LogFileWriter, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Continuous" : "Transient";
+                         });
+
+TEST(LogFileBounds, CountAndSizeAreClamped) {
+    TempFolder folder(TestName());
+    auto large = MakeWriter(false, 150, 0, folder / L"X.log");
+    EXPECT_EQ(99u, large->RotateCount());
+    EXPECT_EQ(3u, large->MaxSize());
+    auto edge = MakeWriter(false, 99, 2, folder / L"Y.log");
+    EXPECT_EQ(99u, edge->RotateCount());
+    EXPECT_EQ(3u, edge->MaxSize());
+    auto kept = MakeWriter(false, 2, 102400, folder / L"Z.log");
+    EXPECT_EQ(2u, kept->RotateCount());
+    EXPECT_EQ(102400u, kept->MaxSize());
+}
+
+TEST(LogFileBounds, CountOfNinetyNineKeepsNinetyNineOlderFiles) {
+    TempFolder folder(TestName());
+    const std::wstring path = folder / L"X.log";
+    auto writer = MakeWriter(false, 150, 0, path);
+    for (int i = 0; i < 102; ++i) WriteLine(*writer, std::to_wstring(i));
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"101\r\n"), ReadBytes(path));
+    EXPECT_EQ(Utf16File(L"2\r\n"), ReadBytes(folder / L"X.99.log"));
+    EXPECT_FALSE(FileExists(folder / L"X.100.log"));
+}
+
+TEST(LogFileDeleteName, NextFreeNumberIsTaken) {
+    TempFolder folder(TestName());
+    const std::wstring path = folder / L"X.log";
+    // A removal that could not finish earlier left its moved-aside file.
+    WriteBytes(path + L"__delete_1", {1});
+    auto writer = MakeWriter(false, 0, 3, path);
+    WriteLine(*writer, L"one");
+    WriteLine(*writer, L"two");
+    writer.reset();
+    // Had the full file been moved onto __delete_1, that file would be gone.
+    EXPECT_EQ(std::vector<unsigned char>{1}, ReadBytes(path + L"__delete_1"));
+    EXPECT_FALSE(FileExists(path + L"__delete_2"));
+    EXPECT_EQ(Utf16File(L"two\r\n"), ReadBytes(path));
+}
+
+TEST(LogFileDeleteName, FileHeldOpenIsMovedAsideUnderTheNextNumber) {
+    TempFolder folder(TestName());
+    const std::wstring path = folder / L"X.log";
+    WriteBytes(path + L"__delete_1", {1});
+    auto writer = MakeWriter(false, 0, 3, path);
+    WriteLine(*writer, L"one");
+    // Another process reading the log keeps it open (sharing delete, as log
+    // viewers do); the name must be freed all the same.
+    HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    WriteLine(*writer, L"two");
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"two\r\n"), ReadBytes(path));
+    CloseHandle(reader);
+    EXPECT_FALSE(FileExists(path + L"__delete_2")) << "removed once the reader let go";
+}
+
+TEST(LogFileMutex, LineIsDroppedWhileAnotherWriterHoldsTheMutex) {
+    TempFolder folder(TestName());
+    const std::wstring path = folder / L"X.log";
+    auto writer = MakeWriter(false, 2, 1024, path);
+    WriteLine(*writer, L"before");
+
+    HANDLE held = CreateMutexW(nullptr, FALSE, MakeLogMutexName(path).c_str());
+    ASSERT_NE(nullptr, held);
+    HANDLE acquired = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        WaitForSingleObject(held, INFINITE);
+        SetEvent(acquired);
+        WaitForSingleObject(release, 5000);
+        ReleaseMutex(held);
+    });
+    WaitForSingleObject(acquired, 5000);
+    const DWORD start = GetTickCount();
+    WriteLine(*writer, L"dropped");
+    const DWORD waited = GetTickCount() - start;
+    SetEvent(release);
+    holder.join();
+    WriteLine(*writer, L"after");
+    writer.reset();
+    CloseHandle(held);
+    CloseHandle(acquired);
+    CloseHandle(release);
+
+    EXPECT_GE(waited, 450u) << "the writer waits about half a second before it gives up";
+    EXPECT_EQ(Utf16File(L"before\r\nafter\r\n"), ReadBytes(path));
+}
+
+TEST(LogFileMutex, AbandonedMutexCountsAsAcquired) {
+    TempFolder folder(TestName());
+    const std::wstring path = folder / L"X.log";
+    auto writer = MakeWriter(false, 2, 1024, path);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, MakeLogMutexName(path).c_str());
+    ASSERT_NE(nullptr, mutex);
+    // A writer that ended while holding the mutex.
+    std::thread([&] { WaitForSingleObject(mutex, INFINITE); }).join();
+    WriteLine(*writer, L"written");
+    writer.reset();
+    CloseHandle(mutex);
+    EXPECT_EQ(Utf16File(L"written\r\n"), ReadBytes(path));
+}
+
+TEST(LogFileMutex, MutexCarriesTheSharedName) {
+    TempFolder folder(TestName());
+    const std::wstring path = folder / L"X.log";
+    auto writer = MakeWriter(false, 2, 1024, path);
+    ASSERT_NE(nullptr, writer->Mutex());
+    HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, MakeLogMutexName(path).c_str());
+    EXPECT_NE(nullptr, opened) << "other processes find the mutex by the log's path";
+    if (opened) CloseHandle(opened);
+}
+
+TEST(LogFileOpen, UnopenableFileLosesTheLineAndRecoversLater) {
+    TempFolder folder(TestName());
+    const std::wstring path = folder / L"X.log";
+    auto writer = MakeWriter(true, 2, 1024, path);
+    // A folder where the file should be: CreateFileW fails.
+    ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+    WriteLine(*writer, L"lost");
+    ASSERT_TRUE(RemoveDirectoryW(path.c_str()));
+    WriteLine(*writer, L"kept");
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"kept\r\n"), ReadBytes(path));
+}

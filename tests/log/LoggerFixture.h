@@ -1,0 +1,24 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include "LogTestSupport.h"
+
+// A private component for each test: its settings keys and its log folder are
+// removed before and after.
+class LoggerFixture : public ::testing::Test {
+protected:
+    static constexpr const wchar_t* kLogName = L"test_log";
+
+    LoggerFixture() : component_(LogTest::UniqueName(L"LogTest")) { Clean(); }
+    ~LoggerFixture() override { Clean(); }
+
+    std::wstring LogFolder() const { return LogTest::CommonAppData() + L"\\K-Vantor\\logs\\" + component_; }
+    std::wstring LogPath() const { return LogTest::LogPathFor(component_, kLogName); }
+
+    void Clean() {
+        LogTest::DeleteRegistryTree(LogTest::SettingsKey(component_));
+        LogTest::RemoveTree(LogFolder());
+    }
+
+    std::wstring component_;
+};
