@@ -234,8 +234,7 @@ DWORD Downloader::ApplyHeader(const Header& header) {
     if (header.contentLengthTooLarge()) {
         // Sizes are 32-bit; a length that does not fit is refused rather
         // than wrapped into a wrong, small size.
-        MapWin32Error(ERROR_FILE_TOO_LARGE);
-        return ERROR_SUCCESS;
+        return ERROR_FILE_TOO_LARGE;
     }
     DWORD error = ERROR_SUCCESS;
     if (header.status() == 200) {
