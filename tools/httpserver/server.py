@@ -313,12 +313,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_header("Connection", "close")
             self.end_headers()
             if self.command != "HEAD":
+                announced = response.getheader("Content-Length")
+                forwarded = 0
                 while True:
                     piece = response.read(65536)
                     if not piece:
                         break
                     self.wfile.write(piece)
-        except OSError:
+                    forwarded += len(piece)
+                if announced is not None and forwarded < int(announced):
+                    self.drop()
+        except (OSError, http.client.HTTPException):
+            # The origin went away mid-answer: so does the proxy.
             self.drop()
         finally:
             upstream.close()
