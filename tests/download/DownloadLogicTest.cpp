@@ -1,1 +1,172 @@
+// The download engine's pure decisions: result codes and their names, the
+// error and status mappings, the retry and proxy rules, header parsing and
+// the error text.
 #include <gtest/gtest.h>
+
+#include <cwchar>
+
+#include "DownloadPolicy.h"
+#include "DownloadResult.h"
+#include "Header.h"
+#include "Url.h"
+#include "Win32ErrorText.h"
+
+using namespace QmtDownload;
+
+namespace {
+
+TEST(DownloadResultTest, EveryCodeHasItsNameAndUnknownCodesReadAsUnknownError) {
+    const wchar_t* names[] = {L"Success",          L"UnknownError",   L"InvalidUrl",   L"FileAccess",
+                              L"DiskFull",         L"HttpForbidden",  L"HttpNotFound", L"HttpRetryableError",
+                              L"HttpPermanentError", L"NetworkTimeout", L"NetworkReset",
+                              L"NetworkInvalidCertificate", L"NetworkError", L"Cancelled"};
+    for (DWORD code = 0; code < 14; ++code) EXPECT_STREQ(ResultName(code), names[code]) << code;
+    EXPECT_STREQ(ResultName(14), L"UnknownError");
+    EXPECT_STREQ(ResultName(0xFFFFFFFF), L"UnknownError");
+}
+
+TEST(DownloadResultTest, Win32AndInternetErrorsMapToTheirResults) {
+    const struct {
+        DWORD error;
+        DownloadResult result;
+    } table[] = {
+        {0, Success},           {6, UnknownError},      {12005, InvalidUrl},    {5, FileAccess},
+        {32, FileAccess},       {223, FileAccess},      {11999, FileAccess},    {12175, FileAccess},
+        {112, DiskFull},        {12002, NetworkTimeout}, {12031, NetworkReset}, {12163, NetworkReset},
+        {12037, NetworkInvalidCertificate}, {12038, NetworkInvalidCertificate}, {12045, NetworkInvalidCertificate},
+        {12055, NetworkInvalidCertificate}, {12056, NetworkInvalidCertificate}, {12057, NetworkInvalidCertificate},
+        {12157, NetworkInvalidCertificate}, {12169, NetworkInvalidCertificate}, {12170, NetworkInvalidCertificate},
+        {12007, NetworkError},  {12023, NetworkError},  {12029, NetworkError},  {12164, NetworkError},
+        {12000, NetworkError},  {12174, NetworkError},  {12152, NetworkError},  {12012, Cancelled},
+        {12017, Cancelled},     {12030, Cancelled},
+    };
+    for (const auto& row : table) EXPECT_EQ(ResultFromWin32Error(row.error), row.result) << row.error;
+}
+
+TEST(DownloadResultTest, HttpStatusesMapToTheirResults) {
+    const struct {
+        DWORD status;
+        DownloadResult result;
+    } table[] = {
+        {200, Success},           {206, Success},           {401, HttpForbidden},      {403, HttpForbidden},
+        {404, HttpNotFound},      {408, HttpRetryableError}, {412, HttpRetryableError}, {503, HttpRetryableError},
+        {504, HttpRetryableError}, {0, HttpPermanentError}, {201, HttpPermanentError}, {304, HttpPermanentError},
+        {416, HttpPermanentError}, {500, HttpPermanentError}, {502, HttpPermanentError},
+    };
+    for (const auto& row : table) EXPECT_EQ(ResultFromHttpStatus(row.status), row.result) << row.status;
+}
+
+TEST(DownloadPolicyTest, TransientFailuresAreRetriedAtMostThreeTimes) {
+    for (DWORD result : {HttpRetryableError, NetworkTimeout, NetworkReset}) {
+        for (DWORD retries = 0; retries < 3; ++retries) {
+            EXPECT_TRUE(IsRetryable(result, retries, false, false)) << result << " " << retries;
+            EXPECT_TRUE(IsRetryable(result, retries, true, true)) << result << " " << retries;
+        }
+        EXPECT_FALSE(IsRetryable(result, 3, true, true)) << result;
+    }
+    for (DWORD result : {Success, UnknownError, InvalidUrl, FileAccess, DiskFull, HttpNotFound, HttpPermanentError,
+                         NetworkInvalidCertificate, Cancelled}) {
+        EXPECT_FALSE(IsRetryable(result, 0, true, true)) << result;
+    }
+}
+
+TEST(DownloadPolicyTest, RefusalAndNetworkErrorsAreRetriedOnlyWhileTheProxyIsInUse) {
+    for (DWORD result : {HttpForbidden, NetworkError}) {
+        EXPECT_TRUE(IsRetryable(result, 0, true, true)) << result;
+        EXPECT_FALSE(IsRetryable(result, 0, false, true)) << result << ": already direct";
+        EXPECT_FALSE(IsRetryable(result, 0, true, false)) << result << ": no proxy set";
+        EXPECT_FALSE(IsRetryable(result, 3, true, true)) << result;
+    }
+}
+
+TEST(DownloadPolicyTest, ConnectionsAlternateOnlyWhileNothingWasReceived) {
+    EXPECT_FALSE(NextUseProxy(true, true, 0));
+    EXPECT_TRUE(NextUseProxy(false, true, 0));
+    EXPECT_TRUE(NextUseProxy(true, true, 1));
+    EXPECT_FALSE(NextUseProxy(false, true, 500));
+    EXPECT_TRUE(NextUseProxy(true, false, 0)) << "nothing to alternate with";
+}
+
+TEST(HeaderParseTest, ContentLengthBeyond32BitsIsFlaggedInsteadOfWrapping) {
+    const struct {
+        const wchar_t* text;
+        ContentLengthValue::Kind kind;
+        DWORD value;
+    } table[] = {
+        {L"0", ContentLengthValue::Valid, 0},
+        {L"1000", ContentLengthValue::Valid, 1000},
+        {L" 42 ", ContentLengthValue::Valid, 42},
+        {L"4294967294", ContentLengthValue::Valid, 4294967294u},
+        {L"4294967295", ContentLengthValue::TooLarge, 0xFFFFFFFF},
+        {L"4294967296", ContentLengthValue::TooLarge, 0xFFFFFFFF},
+        {L"8589934593", ContentLengthValue::TooLarge, 0xFFFFFFFF},
+        {L"184467440737095516170", ContentLengthValue::TooLarge, 0xFFFFFFFF},
+        {L"", ContentLengthValue::Malformed, 0xFFFFFFFF},
+        {L"-1", ContentLengthValue::Malformed, 0xFFFFFFFF},
+        {L"12abc", ContentLengthValue::Malformed, 0xFFFFFFFF},
+        {L"1 2", ContentLengthValue::Malformed, 0xFFFFFFFF},
+    };
+    for (const auto& row : table) {
+        const ContentLengthValue parsed = ParseContentLength(row.text);
+        EXPECT_EQ(parsed.kind, row.kind) << ::testing::PrintToString(std::wstring(row.text));
+        EXPECT_EQ(parsed.value, row.value) << ::testing::PrintToString(std::wstring(row.text));
+    }
+}
+
+TEST(HeaderParseTest, ContentRangeGivesItsFirstByteAndTotal) {
+    ContentRangeValue range = ParseContentRange(L"bytes 500-999/1000");
+    EXPECT_TRUE(range.valid);
+    EXPECT_EQ(range.first, 500u);
+    EXPECT_TRUE(range.hasTotal);
+    EXPECT_EQ(range.total, 1000u);
+
+    range = ParseContentRange(L"bytes 0-9/*");
+    EXPECT_TRUE(range.valid);
+    EXPECT_EQ(range.first, 0u);
+    EXPECT_FALSE(range.hasTotal);
+
+    for (const wchar_t* bad : {L"", L"bytes */1000", L"bytes 500-/1000", L"bytes 900-100/1000", L"items 0-1/2",
+                               L"bytes 0-999/999", L"bytes 0-9/10 junk", L"bytes -5-9/10"}) {
+        EXPECT_FALSE(ParseContentRange(bad).valid) << ::testing::PrintToString(std::wstring(bad));
+    }
+}
+
+TEST(UrlTest, HttpAndHttpsUrlsAreSplitAndOthersAreInvalid) {
+    Url plain(L"http://127.0.0.1:8080/dir/file.exe?x=1");
+    EXPECT_TRUE(plain.valid());
+    EXPECT_FALSE(plain.isHttps());
+    EXPECT_STREQ(plain.host(), L"127.0.0.1");
+    EXPECT_EQ(plain.port(), 8080);
+    EXPECT_STREQ(plain.path(), L"/dir/file.exe?x=1");
+
+    Url secure(L"HTTPS://example.invalid/setup.exe");
+    EXPECT_TRUE(secure.valid());
+    EXPECT_TRUE(secure.isHttps());
+    EXPECT_EQ(secure.port(), 443);
+
+    for (const wchar_t* bad : {L"", L"no url at all", L"file:///C:/Windows/win.ini", L"ftp://host/file", L"http://"}) {
+        EXPECT_FALSE(Url(bad).valid()) << ::testing::PrintToString(std::wstring(bad));
+    }
+    EXPECT_FALSE(Url(nullptr).valid());
+    const std::wstring longPath = L"http://host/" + std::wstring(1100, L'a');
+    EXPECT_FALSE(Url(longPath.c_str()).valid()) << "a path beyond 1024 characters does not fit";
+}
+
+TEST(Win32ErrorTextTest, KnownErrorsCarryTheSystemTextOnOneLine) {
+    const Win32ErrorText text = FormatWin32Error(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(std::wcsncmp(text.c_str(), L"[5] ", 4), 0);
+    EXPECT_GT(std::wcslen(text.c_str()), 5u);
+    EXPECT_EQ(std::wcspbrk(text.c_str(), L"\r\n"), nullptr);
+}
+
+TEST(Win32ErrorTextTest, UnknownErrorsLeaveOnlyTheNumber) {
+    EXPECT_STREQ(FormatWin32Error(0x2FFFFFFF).c_str(), L"[805306367] ");
+}
+
+TEST(Win32ErrorTextTest, FormattingKeepsTheLastError) {
+    ::SetLastError(1234);
+    FormatWin32Error(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(::GetLastError(), 1234u);
+}
+
+}  // namespace
