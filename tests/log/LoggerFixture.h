@@ -6,9 +6,10 @@
 // A private component for each test: its settings keys and its log folder are
 // removed before and after.
 class LoggerFixture : public ::testing::Test {
-protected:
+public:
     static constexpr const wchar_t* kLogName = L"test_log";
 
+protected:
     LoggerFixture() : component_(LogTest::UniqueName(L"LogTest")) { Clean(); }
     ~LoggerFixture() override { Clean(); }
 
