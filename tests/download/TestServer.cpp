@@ -114,6 +114,8 @@ void TestServer::SetProxyMode(const char* mode) {
 
 void TestServer::ClearLog() { Control("POST", "/_ctl/clear", ""); }
 
+void TestServer::Quit() { Control("POST", "/_ctl/quit", ""); }
+
 std::vector<RecordedRequest> TestServer::Requests(const char* path) {
     std::vector<RecordedRequest> requests;
     for (const std::string& line : Split(Control("GET", "/_ctl/log", ""), '\n')) {

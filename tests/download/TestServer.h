@@ -35,6 +35,7 @@ public:
     static void AddResource(const std::string& json);
     static void SetProxyMode(const char* mode);
     static void ClearLog();
+    static void Quit();
     // Requests of one path (origin and proxy), in order.
     static std::vector<RecordedRequest> Requests(const char* path);
 

@@ -11,6 +11,7 @@ The tests script it over HTTP on the origin port:
   GET  /_ctl/log       every request so far, one line each:
                        role TAB method TAB target TAB header: value TAB ...
   POST /_ctl/clear     forget the recorded requests
+  POST /_ctl/quit      end the server
 Bodies are generated from a seed, so that a test can compute the bytes it
 expects without fetching them (see content_block).
 
@@ -180,6 +181,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with STATE.lock:
                 text = "".join(line + "\n" for line in STATE.requests)
             return self.answer(200, text.encode("utf-8"))
+        if self.path == "/_ctl/quit":
+            self.answer(200, b"bye")
+            self.wfile.flush()
+            os._exit(0)
         if self.path == "/_ctl/clear":
             with STATE.lock:
                 STATE.requests.clear()

@@ -1,0 +1,216 @@
+// Downloads a 256 MiB file from the local test server through the engine and
+// with native curl, and resumes a 90 % complete copy:
+//   download_bench.exe [size in MiB]
+// Under Wine it starts the server (a Unix process) itself unless
+// KV_TEST_HTTP_PORT names a running one.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "Downloader.h"
+#include "KvQmtLog.h"
+#include "Logger.h"
+#include "TestServer.h"
+
+using DownloadTesting::TestServer;
+
+namespace {
+
+struct Completion {
+    HANDLE done = nullptr;
+    DWORD result = 0xFFFFFFFF;
+    DWORD firstProgress = 0xFFFFFFFF;
+    DWORD lastProgress = 0;
+};
+
+void OnDownload(void* context, DWORD kind, DWORD first, DWORD) {
+    auto* completion = static_cast<Completion*>(context);
+    if (kind == QmtDownload::DownloadProgress) {
+        if (completion->firstProgress == 0xFFFFFFFF) completion->firstProgress = first;
+        completion->lastProgress = first;
+        return;
+    }
+    completion->result = first;
+    ::SetEvent(completion->done);
+}
+
+double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double ProcessCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto value = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return value(kernel) + value(user);
+}
+
+// Starts a Unix program (Wine runs non-Windows executables natively).
+bool RunUnix(const std::wstring& commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::wstring line = commandLine;
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    if (process.hProcess) {
+        ::WaitForSingleObject(process.hProcess, 120000);
+        ::CloseHandle(process.hProcess);
+    }
+    if (process.hThread) ::CloseHandle(process.hThread);
+    return true;
+}
+
+bool StartServer() {
+    if (TestServer::Available()) return true;
+    const std::wstring portFile = L"/tmp/kv-download-bench-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring windowsPortFile = L"Z:" + portFile;
+    ::DeleteFileW(windowsPortFile.c_str());
+    std::string script = KV_HTTP_SERVER_SCRIPT;
+    const std::wstring command = L"/usr/bin/env python3 " + std::wstring(script.begin(), script.end()) +
+                                 L" --port-file " + portFile + L" --max-seconds 900";
+    // Started in the background: env returns at once through Wine's fork.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::wstring line = L"Z:\\usr\\bin\\env " + command.substr(std::wstring(L"/usr/bin/env ").size());
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        std::fprintf(stderr, "cannot start the test server (error %lu)\n", ::GetLastError());
+        return false;
+    }
+    if (process.hProcess) ::CloseHandle(process.hProcess);
+    if (process.hThread) ::CloseHandle(process.hThread);
+    for (int i = 0; i < 100; ++i) {
+        FILE* file = _wfopen(windowsPortFile.c_str(), L"r");
+        unsigned origin = 0, proxy = 0, closed = 0;
+        if (file) {
+            const int n = std::fscanf(file, "%u %u %u", &origin, &proxy, &closed);
+            std::fclose(file);
+            if (n == 3) {
+                char value[32];
+                std::snprintf(value, sizeof(value), "%u", origin);
+                _putenv_s("KV_TEST_HTTP_PORT", value);
+                ::DeleteFileW(windowsPortFile.c_str());
+                return true;
+            }
+        }
+        ::Sleep(100);
+    }
+    std::fprintf(stderr, "the test server did not report its ports\n");
+    return false;
+}
+
+struct EngineRun {
+    DWORD result;
+    double seconds;
+    double cpuSeconds;
+    DWORD transferred;
+};
+
+EngineRun RunEngine(const std::wstring& url, const std::wstring& path) {
+    Completion completion;
+    completion.done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    QmtDownload::Downloader downloader(url.c_str());
+    const double cpuBefore = ProcessCpuSeconds();
+    LARGE_INTEGER start, end;
+    ::QueryPerformanceCounter(&start);
+    downloader.Start(path.c_str(), &OnDownload, &completion, nullptr);
+    ::WaitForSingleObject(completion.done, INFINITE);
+    ::QueryPerformanceCounter(&end);
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    ::CloseHandle(completion.done);
+    const DWORD transferred =
+        completion.firstProgress == 0xFFFFFFFF ? 0 : completion.lastProgress - completion.firstProgress;
+    return {completion.result, Seconds(start, end), cpu, transferred};
+}
+
+// A copy holding the first `keep` bytes, with a metafile announcing `size`.
+void CutToPartial(const std::wstring& path, DWORD keep, DWORD size) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER at;
+    at.QuadPart = keep;
+    ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+    ::SetEndOfFile(file);
+    ::CloseHandle(file);
+    HANDLE meta = ::CreateFileW((path + L".dl").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(meta, &size, sizeof(size), &written, nullptr);
+    ::CloseHandle(meta);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const unsigned mib = argc > 1 ? static_cast<unsigned>(_wtoi(argv[1])) : 256;
+    const DWORD size = mib * 1024u * 1024u;
+    KvQmtLogging::GetLogger().Configure(0, L"Bench", L"download_bench");
+    const bool startedServer = !TestServer::Available();
+    if (!StartServer()) return 1;
+    char spec[160];
+    std::snprintf(spec, sizeof(spec), "{\"path\": \"/bench.bin\", \"size\": %lu, \"seed\": 7}", size);
+    TestServer::AddResource(spec);
+    const std::wstring url = TestServer::Url("/bench.bin");
+
+    // Native curl, same server, same file; its figures come back through a file.
+    const std::wstring curlFile = L"/tmp/kv-download-bench-curl-" + std::to_wstring(::GetCurrentProcessId());
+    const bool curlRan = RunUnix(L"Z:\\bin\\sh -c \"curl -s -o /dev/null -w '%{size_download} %{time_total}' " + url +
+                                 L" > " + curlFile + L".tmp && mv " + curlFile + L".tmp " + curlFile + L"\"");
+    double curlBytes = 0, curlSeconds = 0;
+    std::string curlOut;
+    // Wine does not wait for a Unix process: wait for its figures instead.
+    for (int i = 0; curlRan && i < 1200 && ::GetFileAttributesW((L"Z:" + curlFile).c_str()) == INVALID_FILE_ATTRIBUTES;
+         ++i) {
+        ::Sleep(100);
+    }
+    if (FILE* figures = _wfopen((L"Z:" + curlFile).c_str(), L"r")) {
+        char line[128] = {};
+        if (std::fgets(line, sizeof(line), figures)) curlOut = line;
+        std::fclose(figures);
+        ::DeleteFileW((L"Z:" + curlFile).c_str());
+    }
+    const bool curlOk = curlRan && std::sscanf(curlOut.c_str(), "%lf %lf", &curlBytes, &curlSeconds) == 2 &&
+                        curlSeconds > 0 && curlBytes == size;
+
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = std::wstring(temp) + L"kv-download-bench.bin";
+    ::DeleteFileW(path.c_str());
+    ::DeleteFileW((path + L".dl").c_str());
+
+    const EngineRun full = RunEngine(url, path);
+    const double engineMBs = size / 1e6 / full.seconds;
+    std::printf("file: %u MiB from 127.0.0.1\n", mib);
+    std::printf("engine: result %lu, %.2f s, %.1f MB/s, CPU %.2f s\n", full.result, full.seconds, engineMBs,
+                full.cpuSeconds);
+    if (curlOk) {
+        const double curlMBs = curlBytes / 1e6 / curlSeconds;
+        std::printf("curl:   %.2f s, %.1f MB/s\n", curlSeconds, curlMBs);
+        std::printf("engine/curl throughput ratio: %.2f\n", engineMBs / curlMBs);
+    } else {
+        std::printf("curl:   not measured (%s)\n", curlRan ? curlOut.c_str() : "could not start curl");
+    }
+
+    const DWORD keep = static_cast<DWORD>(size * 0.9);
+    CutToPartial(path, keep, size);
+    const EngineRun resume = RunEngine(url, path);
+    std::printf("resume of a 90%% copy: result %lu, %lu bytes transferred (%lu missing), %.2f s\n", resume.result,
+                resume.transferred, size - keep, resume.seconds);
+
+    ::DeleteFileW(path.c_str());
+    ::DeleteFileW((path + L".dl").c_str());
+    if (startedServer) {
+        try {
+            TestServer::Quit();
+        } catch (...) {
+            // It ends by itself after its time-out.
+        }
+    }
+    return full.result == 0 && resume.result == 0 ? 0 : 2;
+}
