@@ -90,6 +90,11 @@ bool Win32Registry::ReadDword(const std::string& keyPath, const std::string& val
     DWORD size = sizeof(data);
     const LONG status = ::RegQueryValueExA(key.get(), valueName.c_str(), nullptr, &type,
                                            reinterpret_cast<BYTE*>(&data), &size);
+    // Some registry implementations report a type even for a missing value.
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) {
+        SetError(error, RegistryError::NotFound);
+        return false;
+    }
     if (type != REG_DWORD) {
         SetError(error, RegistryError::WrongType);
         return false;

@@ -1,0 +1,172 @@
+// The application object in this process: the framework stand-in, the lang
+// option of the command line, and the road choice for what Wine cannot show
+// for real (a user who is not an administrator).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "Chg2013_dc_upgrade_forcerApp.h"
+#include "ExitCode.h"
+#include "NX_Helpers.h"
+#include "TestLog.h"
+#include "TestRegistry.h"
+
+using testsupport::Contains;
+
+namespace {
+
+struct LanguageCase {
+    const wchar_t* line;
+    const wchar_t* language;
+};
+
+TEST(LanguageOption, TakenOnlyFromAWellFormedCommandLine) {
+    const LanguageCase cases[] = {
+        {L"\"C:\\Program Files\\upgrade_tool.exe\" --lang fi", L"fi"},
+        {L"upgrade_tool.exe -l fi", L"fi"},
+        {L"upgrade_tool.exe -l FI", L"FI"},
+        {L"upgrade_tool.exe --lang \"zh-TW\"", L"zh-TW"},
+        {L"upgrade_tool.exe", L""},
+        {L"upgrade_tool.exe word", L""},
+        {L"upgrade_tool.exe word --lang fi", L""},
+        // A malformed line counts for nothing, a valid option beside it included.
+        {L"upgrade_tool.exe --lang fi --bogus", L""},
+        {L"upgrade_tool.exe --lang fi -l de", L""},
+        {L"upgrade_tool.exe --lang fi \"open", L""},
+        {L"upgrade_tool.exe --lang", L""},
+        {L"C:\\Program Files\\upgrade_tool.exe --lang fi", L""},
+    };
+    for (const LanguageCase& c : cases) {
+        EXPECT_EQ(c.language, Chg2013_dc_upgrade_forcerApp::LanguageOption(c.line)) << c.line;
+    }
+}
+
+class ScriptedApp : public CWinApp {
+public:
+    BOOL InitInstance() override {
+        sawInstance = m_hInstance;
+        SetExitCode(1618);
+        return FALSE;
+    }
+    HINSTANCE sawInstance = nullptr;
+};
+
+TEST(WinApp, EntryPointRunsInitInstanceAndEndsWithItsExitCode) {
+    ScriptedApp app;
+    EXPECT_EQ(&app, AfxGetApp());
+    const HINSTANCE self = ::GetModuleHandleW(nullptr);
+    EXPECT_EQ(1618, AfxWinMain(self, SW_SHOWNORMAL));
+    EXPECT_EQ(self, app.sawInstance);
+    EXPECT_EQ(self, AfxGetResourceHandle());
+}
+
+TEST(WinApp, NoApplicationObjectIsAnError) {
+    EXPECT_EQ(nullptr, AfxGetApp());
+    EXPECT_NE(0, AfxWinMain(::GetModuleHandleW(nullptr), SW_SHOWNORMAL));
+}
+
+class FixedMembership : public MembershipOperations {
+public:
+    explicit FixedMembership(BOOL member) : member_(member) {}
+    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY, BYTE, DWORD, DWORD, PSID* sid) override {
+        *sid = &sid_;
+        return TRUE;
+    }
+    BOOL CheckTokenMembership(HANDLE, PSID, PBOOL isMember) override {
+        ++checks;
+        *isMember = member_;
+        return TRUE;
+    }
+    void FreeSid(PSID) override {}
+    int checks = 0;
+
+private:
+    BOOL member_;
+    int sid_ = 0;
+};
+
+class ApplicationRoads : public ::testing::Test {
+protected:
+    void SetUp() override { testsupport::RemoveProductState(); }
+    void TearDown() override { testsupport::RemoveProductState(); }
+};
+
+TEST_F(ApplicationRoads, UpgradeableProductForAUserWhoIsNotAdministratorEndsInTheFailureWindow) {
+    testsupport::SeedProduct(L"1.60.0", true, L"2_1");
+    FixedMembership notAdministrator(FALSE);
+    Chg2013_dc_upgrade_forcerApp app(notAdministrator);
+    const testsupport::LogMark mark(L"OvSA", L"dc_upgrade_tool");
+
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(ExitCode::Failure, app.ExitInstance());
+    EXPECT_EQ(1, notAdministrator.checks);
+    EXPECT_TRUE(app.m_isScanguard);
+    EXPECT_EQ(L"K-Vantor HG upgrade tool", app.RegistryKey());
+    const std::wstring log = mark.NewText();
+    EXPECT_TRUE(Contains(log, L"Chg2013_dc_upgrade_forcerApp::InitInstance: User is not administrator")) << log;
+    EXPECT_TRUE(Contains(log, L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow: ")) << log;
+    EXPECT_FALSE(Contains(log, L"ShowUpgradeAvailableWindow")) << log;
+}
+
+TEST_F(ApplicationRoads, AdministratorGetsTheOfferAndOnlyUpgradeableProductsAskForMembership) {
+    testsupport::SeedProduct(L"1.60.0", true, L"7_1");
+    FixedMembership administrator(TRUE);
+    Chg2013_dc_upgrade_forcerApp app(administrator);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(ExitCode::UserClosedOffer, app.ExitInstance());
+    EXPECT_EQ(1, administrator.checks);
+    EXPECT_FALSE(app.m_isScanguard);
+
+    testsupport::RemoveProductState();
+    testsupport::SeedProduct(L"1.71.0", true);
+    FixedMembership untouched(FALSE);
+    Chg2013_dc_upgrade_forcerApp upToDate(untouched);
+    EXPECT_FALSE(upToDate.InitInstance());
+    EXPECT_EQ(ExitCode::Success, upToDate.ExitInstance());
+    EXPECT_EQ(0, untouched.checks);
+}
+
+TEST_F(ApplicationRoads, TheMutexIsFreeForTheNextCopyWhenTheRunEnds) {
+    FixedMembership administrator(TRUE);
+    Chg2013_dc_upgrade_forcerApp app(administrator);
+    EXPECT_FALSE(app.InitInstance());
+    bool nextCopyAcquired = false;
+    std::thread nextCopy([&] {
+        kv::unique_handle mutex = NX_Helpers::AllocateSingleInstanceMutex();
+        nextCopyAcquired = static_cast<bool>(mutex);
+        if (mutex) ::ReleaseMutex(mutex.get());
+    });
+    nextCopy.join();
+    EXPECT_TRUE(nextCopyAcquired);
+}
+
+TEST_F(ApplicationRoads, SecondCopyEndsAtOnceWithItsOwnExitCode) {
+    kv::unique_handle firstCopy(::CreateMutexW(nullptr, FALSE, NX_Helpers::kSingleInstanceMutexName));
+    HANDLE mutex = firstCopy.get();
+    kv::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    kv::unique_handle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // The first copy holds the mutex on a thread of its own.
+    std::thread holder([&] {
+        ::WaitForSingleObject(mutex, INFINITE);
+        ::SetEvent(held.get());
+        ::WaitForSingleObject(done.get(), INFINITE);
+        ::ReleaseMutex(mutex);
+    });
+    ::WaitForSingleObject(held.get(), INFINITE);
+
+    testsupport::SeedProduct(L"1.71.0", true);
+    FixedMembership administrator(TRUE);
+    Chg2013_dc_upgrade_forcerApp app(administrator);
+    const testsupport::LogMark mark(L"OvSA", L"dc_upgrade_tool");
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(ExitCode::AnotherCopyRunning, app.ExitInstance());
+    const std::wstring log = mark.NewText();
+    EXPECT_TRUE(Contains(log, L"Another copy of this app already running! Exiting...")) << log;
+    EXPECT_FALSE(Contains(log, L"ShowNXIsUpToDateWindow")) << log;
+
+    ::SetEvent(done.get());
+    holder.join();
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+#pragma once
+// Reads what a program wrote to its log file since a mark: the log is UTF-16
+// with a byte-order mark under the common application-data folder.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "UniqueHandle.h"
+
+namespace testsupport {
+
+inline std::wstring LogFilePath(const std::wstring& component, const std::wstring& logName) {
+    wchar_t folder[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+    return std::wstring(folder) + L"\\K-Vantor\\logs\\" + component + L"\\" + logName + L".log";
+}
+
+inline std::wstring ReadUtf16File(const std::wstring& path) {
+    kv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::wstring();
+    std::vector<char> bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + read);
+    }
+    std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty()) memcpy(&text[0], bytes.data(), text.size() * sizeof(wchar_t));
+    if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
+    return text;
+}
+
+// The lines a run added: everything after the length seen at construction
+// (or the whole file when it was rotated meanwhile).
+class LogMark {
+public:
+    LogMark(const std::wstring& component, const std::wstring& logName)
+        : path_(LogFilePath(component, logName)), start_(ReadUtf16File(path_).size()) {}
+
+    std::wstring NewText() const {
+        const std::wstring text = ReadUtf16File(path_);
+        return text.size() >= start_ ? text.substr(start_) : text;
+    }
+
+private:
+    std::wstring path_;
+    size_t start_;
+};
+
+inline bool Contains(const std::wstring& text, const std::wstring& part) {
+    return text.find(part) != std::wstring::npos;
+}
+
+}  // namespace testsupport
