@@ -1,0 +1,149 @@
+#include "CustLoc.h"
+
+#include <cstdlib>
+#include <cwctype>
+#include <new>
+
+#include "KvQmtLog.h"
+
+using KvQmtLogging::LogMessage;
+
+namespace {
+
+// 0 not begun, 1 in progress, 2 done.
+volatile LONG g_instanceState = 0;
+CustLoc* g_instance = nullptr;
+
+void DeleteInstance() {
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+bool StartsName(wchar_t c) { return c >= 0x41 && c <= 0x7A; }
+
+// Tab, the printable ASCII and Latin-1 characters, and whatever else the
+// runtime counts as printable may stand in a name.
+bool IsNameCharacter(wchar_t c) {
+    if (c == L'\t') return true;
+    if (c <= 0x1F) return false;
+    if (c >= 0x7F && c <= 0x9F) return false;
+    if (c <= 0xFF) return true;
+    return iswprint(c) != 0;
+}
+
+std::wstring LowerCased(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
+    return text;
+}
+
+}  // namespace
+
+CustLoc* CustLoc::Instance() {
+    if (g_instanceState != 2) {
+        if (InterlockedCompareExchange(&g_instanceState, 1, 0) == 0) {
+            g_instance = new CustLoc();
+            std::atexit(DeleteInstance);
+            InterlockedCompareExchange(&g_instanceState, 2, 1);
+        } else {
+            while (g_instanceState != 2) SwitchToThread();
+        }
+    }
+    return g_instance;
+}
+
+bool CustLoc::ParseResources(HMODULE module, WORD resourceId) {
+    table_.clear();
+    LogMessage(5, L"%s: Starting to parse localized properties", L"CustLoc::ParseResources");
+    if (ParseSingleResource(module, *this, resourceId)) return true;
+    LogMessage(3, L"%s: Failed to parse localized properties", L"CustLoc::ParseResources");
+    return false;
+}
+
+bool CustLoc::ParseSingleResource(HMODULE module, CustLoc& loc, WORD resourceId) {
+    const wchar_t* const self = L"CustLoc::ParseSingleResource";
+    LogMessage(5, L"%s: ", self);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resourceId), L"PROPERTIES");
+    if (!found) {
+        LogMessage(3, L"%s: Didn't find properties: %lu", self, GetLastError());
+        return false;
+    }
+    LogMessage(5, L"%s: Properties found", self);
+    HGLOBAL loaded = LoadResource(module, found);
+    if (!loaded) {
+        LogMessage(3, L"%s: Failed to load resource: %lu", self, GetLastError());
+        return false;
+    }
+    LogMessage(5, L"%s: Resource loaded", self);
+    const void* data = LockResource(loaded);
+    if (!data) {
+        LogMessage(3, L"%s: Failed to lock resorce: %lu", self, GetLastError());
+        return false;
+    }
+    LogMessage(5, L"%s: Resource locked", self);
+    const size_t length = SizeofResource(module, found) / 2;  // an odd last byte is no character
+    LogMessage(5, L"%s: Resource size in chars %d", self, static_cast<int>(length));
+    LogMessage(5, L"%s: Reading strings", self);
+    loc.ParseText(static_cast<const wchar_t*>(data), length);
+    return true;
+}
+
+void CustLoc::ParseText(const wchar_t* text, size_t length) {
+    enum class State { Idle, Comment, Name, Value };
+    State state = State::Idle;
+    size_t start = 0;
+    std::wstring name;
+    for (size_t i = 0; i < length; ++i) {
+        const wchar_t c = text[i];
+        switch (state) {
+            case State::Idle:
+                if (StartsName(c)) {
+                    start = i;
+                    state = State::Name;
+                } else if (c == L'#') {
+                    state = State::Comment;
+                }
+                break;
+            case State::Comment:
+                if (c == L'\r' || c == L'\n') state = State::Idle;
+                break;
+            case State::Name:
+                if (!IsNameCharacter(c)) {
+                    state = State::Idle;
+                } else if (c == L'=') {
+                    name.assign(text + start, i - start);
+                    start = i + 1;
+                    state = State::Value;
+                }
+                break;
+            case State::Value:
+                if (c == L'\r') {
+                    Store(name, std::wstring(text + start, i - start));
+                    state = State::Idle;
+                }
+                break;
+        }
+    }
+    // An entry still open at the end had no CR: it is dropped.
+}
+
+void CustLoc::Store(const std::wstring& name, const std::wstring& value) {
+    const size_t colon = name.find(L':');
+    const std::wstring tag = colon == std::wstring::npos ? L"global" : name.substr(0, colon);
+    const std::wstring key = colon == std::wstring::npos ? name : name.substr(colon + 1);
+    table_[tag][LowerCased(key)] = value;
+}
+
+void CustLoc::SetLanguage(const std::wstring& tag) {
+    LogMessage(4, L"%s: Language set to '%s'", L"CustLoc::SetLanguage", tag.c_str());
+    language_ = tag;
+}
+
+std::wstring CustLoc::GetString(const std::wstring& key) const {
+    std::wstring text;
+    const auto language = table_.find(language_);
+    if (language != table_.end()) {
+        const auto entry = language->second.find(LowerCased(key));
+        if (entry != language->second.end()) text = entry->second;
+    }
+    return text.empty() ? L"#" + key : text;
+}
