@@ -153,9 +153,9 @@ int wmain(int argc, wchar_t** argv) {
     KvQmtLogging::GetLogger().Configure(0, L"Bench", L"download_bench");
     const bool startedServer = !TestServer::Available();
     if (!StartServer()) return 1;
-    char spec[160];
-    std::snprintf(spec, sizeof(spec), "{\"path\": \"/bench.bin\", \"size\": %lu, \"seed\": 7}", size);
-    TestServer::AddResource(spec);
+    char resource[160];
+    std::snprintf(resource, sizeof(resource), "{\"path\": \"/bench.bin\", \"size\": %lu, \"seed\": 7}", size);
+    TestServer::AddResource(resource);
     const std::wstring url = TestServer::Url("/bench.bin");
 
     // Native curl, same server, same file; its figures come back through a file.
