@@ -6,25 +6,15 @@
 #include "DownloadHarness.h"
 #include "DownloadResult.h"
 #include "SummaryMatch.h"
+#include "ServerTest.h"
 #include "TestServer.h"
 
 using namespace DownloadTesting;
 
 namespace {
 
-class DownloadHostileTest : public ::testing::Test {
+class DownloadHostileTest : public ServerTest {
 protected:
-    void SetUp() override {
-        if (!TestServer::Available()) GTEST_SKIP() << "run through tools/httpserver/run-with-server.sh";
-    }
-
-    std::wstring PartialCopy(unsigned seed, size_t have, DWORD expected) {
-        const std::wstring path = folder_.Path(L"partial.bin");
-        WriteBytes(path, TestServer::Body(seed, have));
-        WriteMetafile(path, expected);
-        return path;
-    }
-
     // The one guarantee for every hostile answer: success only with the
     // server's exact bytes and no metafile left behind.
     static void ExpectSuccessOnlyWithTheServersBytes(const Outcome& outcome, const std::wstring& path,
@@ -35,8 +25,6 @@ protected:
             EXPECT_FALSE(Exists(path + L".dl"));
         }
     }
-
-    TempFolder folder_;
 };
 
 TEST_F(DownloadHostileTest, BodyWithoutContentLengthEndsWithTheConnectionAndLeavesNoMetafile) {

@@ -7,6 +7,7 @@
 #include "DownloadResult.h"
 #include "QmtDownloadInstance.h"
 #include "SummaryMatch.h"
+#include "ServerTest.h"
 #include "TestServer.h"
 
 using namespace DownloadTesting;
@@ -14,11 +15,8 @@ using QmtDownload::DownloadProxyDisabled;
 
 namespace {
 
-class DownloadProxyTest : public ::testing::Test {
+class DownloadProxyTest : public ServerTest {
 protected:
-    void SetUp() override {
-        if (!TestServer::Available()) GTEST_SKIP() << "run through tools/httpserver/run-with-server.sh";
-    }
     void TearDown() override {
         QmtDownload::SetDownloadProxy(nullptr);
         if (TestServer::Available()) TestServer::SetProxyMode("forward");
@@ -29,8 +27,6 @@ protected:
         for (const auto& request : TestServer::Requests(path)) roles.push_back(request.role);
         return roles;
     }
-
-    TempFolder folder_;
 };
 
 using RoleList = std::vector<std::string>;

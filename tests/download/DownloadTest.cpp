@@ -5,6 +5,7 @@
 #include "DownloadHarness.h"
 #include "DownloadResult.h"
 #include "SummaryMatch.h"
+#include "ServerTest.h"
 #include "TestServer.h"
 
 using namespace DownloadTesting;
@@ -12,23 +13,7 @@ using QmtDownload::DownloadUpToDate;
 
 namespace {
 
-class DownloadTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!TestServer::Available()) GTEST_SKIP() << "run through tools/httpserver/run-with-server.sh";
-    }
-
-    // A destination holding the first `have` bytes of the server's body and a
-    // metafile announcing `expected`.
-    std::wstring PartialCopy(unsigned seed, size_t have, DWORD expected) {
-        const std::wstring path = folder_.Path(L"partial.bin");
-        WriteBytes(path, TestServer::Body(seed, have));
-        WriteMetafile(path, expected);
-        return path;
-    }
-
-    TempFolder folder_;
-};
+class DownloadTest : public ServerTest {};
 
 TEST_F(DownloadTest, UnparsableUrlEndsAtOnceWithInvalidUrlAndNoRequest) {
     const std::wstring url = L"kvdl-not-a-url-" + std::to_wstring(::GetCurrentProcessId());

@@ -82,23 +82,23 @@ class Resource:
     rate                    body bytes per second (throttled in 16 KiB pieces)
     """
 
-    def __init__(self, spec):
-        self.path = spec["path"]
-        self.size = int(spec.get("size", 0))
-        self.seed = int(spec.get("seed", 1))
-        self.last_modified = spec.get("last_modified", DEFAULT_LAST_MODIFIED)
-        self.content_length = spec.get("content_length", True)
-        self.content_length_text = spec.get("content_length_text")
-        self.status_text = spec.get("status_text")
-        self.range = spec.get("range", "honour")
-        self.check_unmodified = spec.get("check_unmodified", True)
-        self.statuses = list(spec.get("statuses", []))
-        self.get_statuses = list(spec.get("get_statuses", []))
-        self.close_without_answer = int(spec.get("close_without_answer", 0))
-        self.cut_after = spec.get("cut_after")
-        self.cut_times = int(spec.get("cut_times", 1))
-        self.delay_ms = int(spec.get("delay_ms", 0))
-        self.rate = spec.get("rate")
+    def __init__(self, description):
+        self.path = description["path"]
+        self.size = int(description.get("size", 0))
+        self.seed = int(description.get("seed", 1))
+        self.last_modified = description.get("last_modified", DEFAULT_LAST_MODIFIED)
+        self.content_length = description.get("content_length", True)
+        self.content_length_text = description.get("content_length_text")
+        self.status_text = description.get("status_text")
+        self.range = description.get("range", "honour")
+        self.check_unmodified = description.get("check_unmodified", True)
+        self.statuses = list(description.get("statuses", []))
+        self.get_statuses = list(description.get("get_statuses", []))
+        self.close_without_answer = int(description.get("close_without_answer", 0))
+        self.cut_after = description.get("cut_after")
+        self.cut_times = int(description.get("cut_times", 1))
+        self.delay_ms = int(description.get("delay_ms", 0))
+        self.rate = description.get("rate")
 
 
 class State:
