@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "RegistryView.h"
 #include "UniqueHandle.h"
 
 namespace KvQmtLogging {
@@ -16,7 +17,7 @@ const wchar_t kShellFoldersKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersio
 int ReadDwordSetting(const std::wstring& keyName, const wchar_t* valueName, int defaultValue,
                      std::vector<IgnoredSetting>* ignored) {
     kv::unique_hkey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, KEY_QUERY_VALUE | kv::kProductRegistryView, key.put()) != ERROR_SUCCESS) {
         return defaultValue;
     }
     DWORD type = REG_NONE;

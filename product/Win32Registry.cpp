@@ -30,7 +30,7 @@ int Win32Registry::MapOpenError(LONG status) {
 kv::unique_hkey Win32Registry::OpenKey(const std::string& keyPath, REGSAM access, int* error) const {
     SetError(error, RegistryError::None);
     kv::unique_hkey key;
-    const LONG status = ::RegOpenKeyExA(root_, keyPath.c_str(), 0, access, key.put());
+    const LONG status = ::RegOpenKeyExA(root_, keyPath.c_str(), 0, access | kv::kProductRegistryView, key.put());
     if (status != ERROR_SUCCESS) {
         key.release();  // the API leaves no handle behind on failure
         SetError(error, MapOpenError(status));

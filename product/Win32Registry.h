@@ -4,12 +4,11 @@
 #include <string>
 
 #include "Registry.h"
+#include "RegistryView.h"
 #include "UniqueHandle.h"
 
-// The registry layer over the Win32 API. No view flag is added to the access
-// mask: the program is 32-bit, so on 64-bit Windows its keys are those of the
-// 32-bit view, where the product registers itself. A build of another word
-// size has to add KEY_WOW64_32KEY to reach the same keys.
+// The registry layer over the Win32 API. Every key is opened in the 32-bit
+// view, where the product registers itself (RegistryView.h).
 class Win32Registry : public Registry {
 public:
     explicit Win32Registry(HKEY root = HKEY_LOCAL_MACHINE) : root_(root) {}

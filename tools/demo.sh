@@ -20,7 +20,9 @@ case "$scenario" in
 esac
 
 "$root/tools/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" \
+source "$root/tests/harness/wine-env.sh"
+# The program's own 32-bit build where the host runs 32-bit code, else a 64-bit one.
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$(kv_test_arch)-mingw.cmake" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target upgrade_tool
 

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     cmake make python3
     gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+    gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     googletest
     wine wine32:i386 wine64
     xvfb xauth xdotool x11-apps imagemagick

@@ -3,6 +3,27 @@
 # WINEPREFIX must be set by the caller; it is never the user's ~/.wine.
 
 export WINEARCH=win64
+
+# Whether this host can run the 32-bit program at all: some kernels execute
+# no 32-bit code (the 32-bit loader then fails with "Exec format error").
+kv_host_runs_i386() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+
+# The word size of the test build: the program's own (i686) where the host
+# runs it, else x86_64. KV_ARCH overrides.
+kv_test_arch() {
+    if [ -n "${KV_ARCH:-}" ]; then echo "$KV_ARCH"
+    elif kv_host_runs_i386; then echo i686
+    else echo x86_64
+    fi
+}
+
+if ! kv_host_runs_i386; then
+    # The distribution's launchers still pick the 32-bit loader; these go to
+    # the 64-bit one.
+    kv_wine64_only="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine64-only"
+    case ":$PATH:" in *":$kv_wine64_only:"*) ;; *) export PATH="$kv_wine64_only:$PATH" ;; esac
+    export WINELOADER=/usr/lib/wine/wine64
+fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer dialogs while a prefix boots.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"

@@ -8,6 +8,7 @@
 #include "KvQmtLog.h"
 #include "Language.h"
 #include "Logger.h"
+#include "RegistryView.h"
 #include "UniqueHandle.h"
 
 namespace {
@@ -24,14 +25,14 @@ protected:
 
     static void DeleteLanguageValue() {
         kv::unique_hkey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_SET_VALUE | kv::kProductRegistryView, key.put()) == ERROR_SUCCESS) {
             RegDeleteValueW(key.get(), L"Language");
         }
     }
 
     static void SetLanguageValue(const wchar_t* text) {
         kv::unique_hkey key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_SET_VALUE | kv::kProductRegistryView, nullptr,
                                                  key.put(), nullptr));
         RegSetValueExW(key.get(), L"Language", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                        static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));

@@ -149,7 +149,7 @@ TEST_F(RegistryLayer, WriteStoresTextWithItsTerminatingZero) {
     EXPECT_EQ(RegistryError::None, error);
 
     kv::unique_hkey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKeyW, 0, KEY_READ, key.put()));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKeyW, 0, KEY_READ | kv::kProductRegistryView, key.put()));
     char data[16] = {};
     DWORD type = 0;
     DWORD size = sizeof(data);
@@ -166,7 +166,7 @@ TEST_F(RegistryLayer, WriteUnderMissingKeyIsNotFoundAndCreatesNothing) {
     EXPECT_EQ(RegistryError::NotFound, error);
     kv::unique_hkey key;
     EXPECT_NE(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\K-Vantor\\RegistryLayerTest\\Missing", 0,
-                                             KEY_READ, key.put()));
+                                             KEY_READ | kv::kProductRegistryView, key.put()));
     key.release();
 }
 
@@ -189,7 +189,7 @@ TEST_F(RegistryLayer, ErrorOutParameterIsOptional) {
 TEST_F(RegistryLayer, SetRootMovesEveryPathUnderTheNewRoot) {
     testsupport::SetString(kTestKeyW, L"Text", L"below the new root");
     kv::unique_hkey software;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\K-Vantor", 0, KEY_READ, software.put()));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\K-Vantor", 0, KEY_READ | kv::kProductRegistryView, software.put()));
     registry_.SetRoot(software.get());
     std::wstring text;
     EXPECT_TRUE(registry_.ReadString("RegistryLayerTest", "Text", text));

@@ -1,18 +1,19 @@
 #pragma once
 // Seeds and removes registry values under HKEY_LOCAL_MACHINE for tests. The
-// tests are 32-bit programs like the tool, so the default view is the 32-bit
-// one the tool reads; the 64-bit view is reached only when asked for.
+// default view is the 32-bit one the tool reads, whatever the word size of
+// the test build; the 64-bit view is reached only when asked for.
 #include <windows.h>
 
 #include <string>
 
+#include "RegistryView.h"
 #include "UniqueHandle.h"
 
 namespace testsupport {
 
 enum class View { Program, Native64 };
 
-inline REGSAM ViewFlag(View view) { return view == View::Native64 ? KEY_WOW64_64KEY : 0; }
+inline REGSAM ViewFlag(View view) { return view == View::Native64 ? KEY_WOW64_64KEY : kv::kProductRegistryView; }
 
 inline kv::unique_hkey CreateKey(const std::wstring& path, View view = View::Program) {
     kv::unique_hkey key;
