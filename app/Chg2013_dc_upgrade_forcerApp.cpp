@@ -4,17 +4,39 @@
 
 #include <exception>
 
+#include "CustLoc.h"
 #include "ExitCode.h"
+#include "HostsRepair.h"
 #include "KvQmtLog.h"
+#include "Language.h"
 #include "Logger.h"
 #include "NX_Helpers.h"
 #include "OptionParser.h"
 #include "UniqueHandle.h"
+#include "UpgradeDialog.h"
 
 using namespace KvQmtLogging;
 
 namespace {
 constexpr int kScanguardAppId = 2;
+constexpr WORD kStringTableId = 130;
+
+// Makes a dialog the application's main window for as long as it runs.
+class MainWindowScope {
+public:
+    MainWindowScope(CWinApp& app, CWnd* window, bool active) : app_(app), active_(active) {
+        if (active_) app_.m_pMainWnd = window;
+    }
+    ~MainWindowScope() {
+        if (active_) app_.m_pMainWnd = nullptr;
+    }
+    MainWindowScope(const MainWindowScope&) = delete;
+    MainWindowScope& operator=(const MainWindowScope&) = delete;
+
+private:
+    CWinApp& app_;
+    bool active_;
+};
 }  // namespace
 
 Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations& membership)
@@ -24,6 +46,7 @@ Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations&
     const DWORD lastError = ::GetLastError();
     GetLogger().Configure(0, L"OvSA", L"dc_upgrade_tool");
     ::SetLastError(lastError);
+    m_pCustLoc = CustLoc::Instance();
 }
 
 Chg2013_dc_upgrade_forcerApp::~Chg2013_dc_upgrade_forcerApp() = default;
@@ -45,10 +68,19 @@ BOOL Chg2013_dc_upgrade_forcerApp::InitInstance() {
     kv::mutex_release heldMutex(mutex.get());
 
     ParseCommandLine();
+    LoadTexts();
     m_isScanguard = NX_Helpers::GetInstalledSecurityAppID() == kScanguardAppId;
     LogMessage(LogInfo, L"%s: Product family: %s", self, m_isScanguard ? L"Scanguard" : L"Homeguard");
     ChooseRoad();
     return FALSE;
+}
+
+void Chg2013_dc_upgrade_forcerApp::LoadTexts() {
+    // A table that cannot be read leaves every text as "#" and its key; the
+    // flow goes on, for the road itself does not depend on the texts.
+    m_pCustLoc->ParseResources(AfxGetResourceHandle(), kStringTableId);
+    // A language from the command line is taken as it is, unchecked.
+    m_pCustLoc->SetLanguage(m_language.empty() ? Language::GetDisplayLanguage() : m_language);
 }
 
 void Chg2013_dc_upgrade_forcerApp::ChooseRoad() {
@@ -74,10 +106,14 @@ void Chg2013_dc_upgrade_forcerApp::RunUpgradeRoad() {
 void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
     const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::InitInstance";
     LogMessage(LogInfo, L"%s: No up-to-date or upgradeable product found: fresh install", self);
-    // Hosts repair and the installer download are not part of this build yet:
-    // nothing was installed, so the run must not count as a success.
+    if (!FixHosts()) {
+        ShowUpgradeFailedWindow();
+        return;
+    }
+    // The installer download is not part of this build yet: nothing was
+    // installed, so the run must not count as a success.
     LogMessage(LogError, L"%s: Fresh install is not available in this build; no installer was started", self);
-    SetExitCode(ExitCode::Failure);
+    ShowUpgradeFailedWindow();
 }
 
 void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() { m_language = LanguageOption(::GetCommandLineW()); }
@@ -100,22 +136,52 @@ std::wstring Chg2013_dc_upgrade_forcerApp::LanguageOption(const std::wstring& co
     return language;
 }
 
-// Until the dialog exists, each window routine logs its entry line and sets
-// the exit code of the outcome it stands for; none shows a window yet.
+void Chg2013_dc_upgrade_forcerApp::InitDialogTexts(UpgradeDialog& dialog) {
+    dialog.m_title = m_pCustLoc->GetString(m_isScanguard ? L"Product_SG" : L"Product_HG");
+    dialog.m_closeText = m_pCustLoc->GetString(L"Close");
+    dialog.m_upgradeText = m_pCustLoc->GetString(L"Upgrade");
+    dialog.m_waitMode = false;
+    dialog.m_upgradeOffered = false;
+}
+
+INT_PTR Chg2013_dc_upgrade_forcerApp::RunWindow(const wchar_t* routine, const wchar_t* messageKey, bool offerUpgrade,
+                                                bool asMainWindow) {
+    LogMessage(LogInfo, L"%s: ", routine);
+    UpgradeDialog dialog;
+    InitDialogTexts(dialog);
+    dialog.m_message = m_pCustLoc->GetString(messageKey);
+    dialog.m_upgradeOffered = offerUpgrade;
+    const MainWindowScope mainWindow(*this, &dialog, asMainWindow);
+    return dialog.DoModal();
+}
 
 void Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow() {
-    LogMessage(LogInfo, L"%s: ", L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow");
-    // No offer can be accepted yet, so nothing is upgraded: the road ends as
-    // when the user closes the offer.
-    SetExitCode(ExitCode::UserClosedOffer);
+    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow";
+    const INT_PTR result = RunWindow(self, L"UpgradeAvailable", true, false);
+    LogMessage(LogInfo, L"%s: UpgradeAvailable returned %d", self, static_cast<int>(result));
+    if (result != IDOK) {
+        SetExitCode(ExitCode::UserClosedOffer);
+        return;
+    }
+    // The upgrade actions are not part of this build yet: nothing was
+    // upgraded, so the accepted offer ends in the failure window.
+    LogMessage(LogError, L"%s: Upgrade in place is not available in this build; nothing was changed", self);
+    ShowUpgradeFailedWindow();
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow() {
-    LogMessage(LogInfo, L"%s: ", L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow");
+    RunWindow(L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow", L"UpgradeFailed", false, true);
     SetExitCode(ExitCode::Failure);
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow() {
-    LogMessage(LogInfo, L"%s: ", L"Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow");
+    RunWindow(L"Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow", L"UpToDate", false, true);
+    SetExitCode(ExitCode::Success);
+}
+
+void Chg2013_dc_upgrade_forcerApp::ShowUpgradeInProgressWindow() {
+    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeInProgressWindow";
+    const INT_PTR result = RunWindow(self, L"UpgradingPleaseWait", false, true);
+    LogMessage(LogInfo, L"%s: UpgradeInProgress returned %d", self, static_cast<int>(result));
     SetExitCode(ExitCode::Success);
 }

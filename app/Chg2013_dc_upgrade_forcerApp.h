@@ -6,6 +6,9 @@
 #include "AdministratorCheck.h"
 #include "WinApp.h"
 
+class CustLoc;
+class UpgradeDialog;
+
 class Chg2013_dc_upgrade_forcerApp : public CWinApp {
 public:
     // Configures the process-wide logger. The membership table is the
@@ -19,18 +22,25 @@ public:
     // empty when the option is absent or the line is malformed in any way.
     static std::wstring LanguageOption(const std::wstring& commandLine);
 
+    CustLoc* m_pCustLoc = nullptr;
     std::wstring m_language;
     bool m_isScanguard = false;
 
 private:
     void ParseCommandLine();
+    void LoadTexts();
     void ChooseRoad();
     void RunUpgradeRoad();
     void RunFreshInstallRoad();
 
+    // The caption and the button texts that every window shows.
+    void InitDialogTexts(UpgradeDialog& dialog);
+    // One modal run of a window of the normal mode with the text of messageKey.
+    INT_PTR RunWindow(const wchar_t* routine, const wchar_t* messageKey, bool offerUpgrade, bool asMainWindow);
     void ShowUpgradeAvailableWindow();
     void ShowUpgradeFailedWindow();
     void ShowNXIsUpToDateWindow();
+    void ShowUpgradeInProgressWindow();
 
     MembershipOperations& m_membership;
 };

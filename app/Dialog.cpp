@@ -1,0 +1,80 @@
+#include "Dialog.h"
+
+#include "WinApp.h"
+
+void DDX_Control(CDataExchange* pDX, int controlId, CWnd& control) {
+    if (control.GetSafeHwnd()) return;
+    control.Attach(::GetDlgItem(pDX->m_pDlgWnd->GetSafeHwnd(), controlId));
+}
+
+CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) {}
+
+CDialog::~CDialog() = default;
+
+INT_PTR CDialog::DoModal() {
+    HWND owner = m_parent ? m_parent->GetSafeHwnd() : nullptr;
+    return ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_templateId), owner, &CDialog::DialogProc,
+                             reinterpret_cast<LPARAM>(this));
+}
+
+void CDialog::DoDataExchange(CDataExchange*) {}
+
+BOOL CDialog::OnInitDialog() {
+    UpdateData(false);
+    return TRUE;
+}
+
+void CDialog::OnOK() { EndDialog(IDOK); }
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+bool CDialog::OnCommand(WORD id, WORD notifyCode) {
+    if (notifyCode != BN_CLICKED) return false;
+    if (id == IDOK) {
+        OnOK();
+        return true;
+    }
+    if (id == IDCANCEL) {
+        OnCancel();
+        return true;
+    }
+    return false;
+}
+
+bool CDialog::OnTimer(UINT_PTR) { return false; }
+
+void CDialog::UpdateData(bool saveAndValidate) {
+    CDataExchange exchange{this, saveAndValidate};
+    DoDataExchange(&exchange);
+}
+
+void CDialog::EndDialog(INT_PTR result) { ::EndDialog(m_hWnd, result); }
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* dialog = reinterpret_cast<CDialog*>(lParam);
+        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+        dialog->m_hWnd = window;
+        return dialog->OnInitDialog();
+    }
+    auto* dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(window, DWLP_USER));
+    if (!dialog) return FALSE;
+    if (message == WM_NCDESTROY) {
+        // The window goes; the object may outlive it on the caller's stack.
+        ::SetWindowLongPtrW(window, DWLP_USER, 0);
+        dialog->m_hWnd = nullptr;
+        return FALSE;
+    }
+    return dialog->HandleMessage(message, wParam, lParam);
+}
+
+INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_COMMAND:
+            return OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+        case WM_TIMER:
+            return OnTimer(static_cast<UINT_PTR>(wParam)) ? TRUE : FALSE;
+        default:
+            return FALSE;
+    }
+}

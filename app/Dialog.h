@@ -1,0 +1,54 @@
+#pragma once
+// A modal dialog over a dialog template, in the shape of the framework's
+// CDialog. DoModal passes the object to DialogBoxParamW; the dialog procedure
+// keeps it in DWLP_USER from WM_INITDIALOG on and forwards commands and
+// timers to its virtual methods. Messages that arrive before WM_INITDIALOG
+// get the dialog manager's default handling.
+#include <windows.h>
+
+#include "Wnd.h"
+
+class CDialog;
+
+// The direction of one data exchange between the dialog and its members.
+struct CDataExchange {
+    CDialog* m_pDlgWnd;
+    bool m_bSaveAndValidate;
+};
+
+// Binds the control with the given id to a member; binding twice keeps the first.
+void DDX_Control(CDataExchange* pDX, int controlId, CWnd& control);
+
+class CDialog : public CWnd {
+public:
+    explicit CDialog(UINT templateId, CWnd* parent = nullptr);
+    ~CDialog() override;
+
+    // Runs the dialog until EndDialog; the result that ended it, or -1 when
+    // the template could not be loaded or the window not made.
+    virtual INT_PTR DoModal();
+
+    UINT TemplateId() const { return m_templateId; }
+
+protected:
+    virtual void DoDataExchange(CDataExchange* pDX);
+    // Binds the controls; TRUE lets the dialog manager set the focus.
+    virtual BOOL OnInitDialog();
+    virtual void OnOK();
+    virtual void OnCancel();
+    // A WM_COMMAND; true when it was handled. IDOK and IDCANCEL reach OnOK and OnCancel.
+    virtual bool OnCommand(WORD id, WORD notifyCode);
+    // A WM_TIMER; true when it was handled, false for the default processing.
+    virtual bool OnTimer(UINT_PTR timerId);
+
+    void UpdateData(bool saveAndValidate);
+    void EndDialog(INT_PTR result);
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    UINT m_templateId;
+    CWnd* m_parent;
+};
