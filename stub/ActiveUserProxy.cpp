@@ -1,0 +1,221 @@
+#include "ActiveUserProxy.h"
+
+#include <sddl.h>
+
+#include "KvQmtLog.h"
+#include "QmtDownloadInstance.h"
+#include "UniqueHandle.h"
+
+using KvQmtLogging::LogDebug;
+using KvQmtLogging::LogInfo;
+using KvQmtLogging::LogMessage;
+using KvQmtLogging::LogWarning;
+
+const wchar_t kInternetSettingsSubkey[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+namespace {
+
+const DWORD kSidBufferBytes = 2048;
+const DWORD kDomainBufferChars = 2048;
+const DWORD kProxyServerChars = 260;
+
+// Memory handed out by the session table, given back to the same table.
+class SessionMemory {
+public:
+    explicit SessionMemory(SessionApi& sessions) : sessions_(sessions) {}
+    ~SessionMemory() { reset(); }
+    SessionMemory(const SessionMemory&) = delete;
+    SessionMemory& operator=(const SessionMemory&) = delete;
+
+    void reset() {
+        if (memory_) {
+            const DWORD lastError = ::GetLastError();
+            sessions_.FreeMemory(memory_);
+            ::SetLastError(lastError);
+            memory_ = nullptr;
+        }
+    }
+    template <typename T>
+    T* as() const { return static_cast<T*>(memory_); }
+    template <typename T>
+    T** put() {
+        reset();
+        return reinterpret_cast<T**>(&memory_);
+    }
+
+private:
+    SessionApi& sessions_;
+    void* memory_ = nullptr;
+};
+
+bool IsServicesSession(const WTS_SESSION_INFOW& session) {
+    return session.pWinStationName != nullptr && ::lstrcmpiW(session.pWinStationName, L"Services") == 0;
+}
+
+// The session list gives no promise of a terminated name; the query result is
+// read no further than its byte count.
+std::wstring SessionString(const wchar_t* text, DWORD bytes) {
+    if (text == nullptr) return std::wstring();
+    const size_t limit = bytes / sizeof(wchar_t);
+    size_t length = 0;
+    while (length < limit && text[length] != L'\0') ++length;
+    return std::wstring(text, length);
+}
+
+// Registry calls return their error instead of setting it; the log lines
+// report the thread's last error, so it is made to be that error.
+LSTATUS WithLastError(LSTATUS status) {
+    ::SetLastError(static_cast<DWORD>(status));
+    return status;
+}
+
+}  // namespace
+
+std::wstring ReadFullUserNameFromWTS(SessionApi& sessions, DWORD sessionId) {
+    const wchar_t* const name = L"ReadFullUserNameFromWTS";
+    SessionMemory buffer(sessions);
+    DWORD bytes = 0;
+    if (!sessions.QuerySessionInformation(sessionId, WTSUserName, buffer.put<wchar_t>(), &bytes)) {
+        LogMessage(LogWarning, L"%s: Failed to WTSQuerySessionInformation(%d, WTSUserName). LE=0x%x", name,
+                   static_cast<int>(sessionId), ::GetLastError());
+        return std::wstring();
+    }
+    const std::wstring user = SessionString(buffer.as<wchar_t>(), bytes);
+    buffer.reset();
+    if (user.empty()) {
+        LogMessage(LogWarning, L"%s: There is no logged on user in session %d. Ignoring session.", name,
+                   static_cast<int>(sessionId));
+        return std::wstring();
+    }
+
+    bytes = 0;
+    const BOOL domainRead = sessions.QuerySessionInformation(sessionId, WTSDomainName, buffer.put<wchar_t>(), &bytes);
+    const DWORD domainError = ::GetLastError();
+    const std::wstring domain = domainRead ? SessionString(buffer.as<wchar_t>(), bytes) : std::wstring();
+    buffer.reset();
+    if (domain.empty()) {
+        LogMessage(LogWarning,
+                   L"%s: Cannot get domain name. WTSQuerySessionInformation(%d, WTSDomainName). LE=0x%x. Return only "
+                   L"user name",
+                   name, static_cast<int>(sessionId), domainRead ? 0u : domainError);
+        return user;
+    }
+    const std::wstring fullName = domain + L"\\" + user;
+    LogMessage(LogInfo, L"%s: Session full user name: %s", name, fullName.c_str());
+    return fullName;
+}
+
+std::wstring FindUserSessionSID(SessionApi& sessions, DWORD sessionId) {
+    const wchar_t* const name = L"FindUserSessionSID";
+    const std::wstring user = ReadFullUserNameFromWTS(sessions, sessionId);
+    if (user.empty()) return std::wstring();
+
+    // Sized for the longest SID with room to spare; the sizes passed are the
+    // ones the account lookup has always been given.
+    BYTE sid[kSidBufferBytes] = {};
+    wchar_t domain[kDomainBufferChars] = {};
+    DWORD sidSize = kSidBufferBytes - 1;
+    DWORD domainSize = kDomainBufferChars;
+    SID_NAME_USE use = SidTypeUnknown;
+    if (!sessions.LookupAccountName(nullptr, user.c_str(), sid, &sidSize, domain, &domainSize, &use)) {
+        LogMessage(LogWarning, L"%s: LookupAccountName failed for user %s with LE=%d", name, user.c_str(),
+                   static_cast<int>(::GetLastError()));
+        return std::wstring();
+    }
+    domain[kDomainBufferChars - 1] = L'\0';
+    LogMessage(LogDebug, L"%s: LookupAccountName returned SID with domain=%s", name, domain);
+
+    kv::unique_hlocal text;
+    if (!::IsValidSid(sid) || !::ConvertSidToStringSidW(sid, reinterpret_cast<LPWSTR*>(text.put()))) {
+        LogMessage(LogWarning, L"%s: ConvertSidToStringSidW failed for user %s with LE=%d", name, user.c_str(),
+                   static_cast<int>(::GetLastError()));
+        return std::wstring();
+    }
+    const std::wstring result(static_cast<const wchar_t*>(text.get()));
+    LogMessage(LogInfo, L"%s: SID converted to %s", name, result.c_str());
+    return result;
+}
+
+std::wstring FindLoggedInUserSessionSID(SessionApi& sessions) {
+    const wchar_t* const name = L"FindLoggedInUserSessionSID";
+    const wchar_t* const verify = L"VerifySessionIsActive";
+    SessionMemory list(sessions);
+    DWORD count = 0;
+    if (!sessions.EnumerateSessions(0, 1, list.put<WTS_SESSION_INFOW>(), &count)) {
+        LogMessage(LogWarning, L"%s: Failed to enumerate sessions with error %d", name,
+                   static_cast<int>(::GetLastError()));
+        return std::wstring();
+    }
+    LogMessage(LogDebug, L"%s: WTSEnumerateSessions() returned %d sessions", name, static_cast<int>(count));
+
+    std::wstring sid;
+    const WTS_SESSION_INFOW* const entries = list.as<WTS_SESSION_INFOW>();
+    for (DWORD i = 0; entries != nullptr && i < count && sid.empty(); ++i) {
+        const WTS_SESSION_INFOW& session = entries[i];
+        const int id = static_cast<int>(session.SessionId);
+        LogMessage(LogDebug, L"%s: Session %d state is %d", verify, id, static_cast<int>(session.State));
+        if (IsServicesSession(session)) {
+            LogMessage(LogDebug, L"%s: Session %d is the isolated System session", verify, id);
+            continue;
+        }
+        if (session.State != WTSActive) continue;
+        LogMessage(LogDebug, L"%s: Found active session %d", verify, id);
+        sid = FindUserSessionSID(sessions, session.SessionId);
+    }
+    list.reset();
+    LogMessage(LogDebug, L"%s: Active user sid %s", name, sid.c_str());
+    return sid;
+}
+
+void UseProxyFromActiveUser() { UseProxyFromActiveUser(Win32SessionApi::Instance()); }
+
+void UseProxyFromActiveUser(SessionApi& sessions) {
+    const wchar_t* const name = L"UseProxyFromActiveUser";
+    const std::wstring sid = FindLoggedInUserSessionSID(sessions);
+    if (sid.empty()) {
+        LogMessage(LogWarning, L"%s: No user SID - can't read proxy settings", name);
+        return;
+    }
+
+    // The user's settings live in the 64-bit view on a 64-bit system, and the
+    // program is a 32-bit process.
+    const std::wstring keyPath = sid + kInternetSettingsSubkey;
+    kv::unique_hkey key;
+    if (WithLastError(::RegOpenKeyExW(HKEY_USERS, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                                      key.put())) != ERROR_SUCCESS) {
+        LogMessage(LogWarning, L"%s: Failed to open 'HKU\\%s': %lu", name, keyPath.c_str(), ::GetLastError());
+        return;
+    }
+
+    DWORD enabled = 0;
+    DWORD size = sizeof(enabled);
+    if (WithLastError(::RegQueryValueExW(key.get(), L"ProxyEnable", nullptr, nullptr,
+                                         reinterpret_cast<BYTE*>(&enabled), &size)) != ERROR_SUCCESS) {
+        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", name, L"ProxyEnable", ::GetLastError());
+        enabled = 0;
+    }
+
+    wchar_t server[kProxyServerChars] = {};
+    DWORD type = REG_NONE;
+    size = sizeof(server);
+    const LSTATUS read = WithLastError(
+        ::RegQueryValueExW(key.get(), L"ProxyServer", nullptr, &type, reinterpret_cast<BYTE*>(server), &size));
+    if (read != ERROR_SUCCESS || type != REG_SZ) {
+        // A value of another type (an unexpanded REG_EXPAND_SZ among them) is
+        // not a proxy text to trust.
+        if (read == ERROR_SUCCESS) ::SetLastError(ERROR_UNSUPPORTED_TYPE);
+        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", name, L"ProxyServer", ::GetLastError());
+        server[0] = L'\0';
+    } else {
+        const DWORD end = size / sizeof(wchar_t);
+        server[end < kProxyServerChars ? end : kProxyServerChars - 1] = L'\0';
+    }
+    key.reset();
+
+    if (enabled != 0 && server[0] != L'\0') {
+        LogMessage(LogInfo, L"%s: Setting proxy '%s' for downloads", name, server);
+        QmtDownload::SetDownloadProxy(server);
+    } else {
+        LogMessage(LogInfo, L"%s: IE proxy was not enabled for user '%s'", name, sid.c_str());
+    }
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The download goes through the proxy of the user at the machine, not that of
+// the account the program runs under: find the first active interactive
+// session, turn its user into a string SID, read that user's Internet
+// Settings below HKEY_USERS and hand an enabled proxy to the download engine.
+// Nothing here fails the job; a failure only means that no proxy is set.
+#include <string>
+
+#include "SessionApi.h"
+
+// Below HKEY_USERS\<SID>.
+extern const wchar_t kInternetSettingsSubkey[];
+
+// Sets the download engine's proxy from the active user's settings, when enabled there.
+void UseProxyFromActiveUser();
+void UseProxyFromActiveUser(SessionApi& sessions);
+
+// The string SID of the first active session (not "Services") that yields
+// one; empty when none does.
+std::wstring FindLoggedInUserSessionSID(SessionApi& sessions);
+
+// The string SID of the session's user; empty on failure.
+std::wstring FindUserSessionSID(SessionApi& sessions, DWORD sessionId);
+
+// "domain\user", the bare user name when the domain cannot be read, empty
+// when the session has no user.
+std::wstring ReadFullUserNameFromWTS(SessionApi& sessions, DWORD sessionId);

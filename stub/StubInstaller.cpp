@@ -1,0 +1,125 @@
+#include "StubInstaller.h"
+
+#include <memory>
+
+#include "DownloadCallback.h"
+#include "DownloadResult.h"
+#include "Downloader.h"
+#include "KvQmtLog.h"
+#include "SecurityAttributes.h"
+#include "UpgradeDialog.h"
+
+using KvQmtLogging::LogDebug;
+using KvQmtLogging::LogError;
+using KvQmtLogging::LogInfo;
+using KvQmtLogging::LogMessage;
+
+#ifndef KV_INSTALLER_HOST
+#define KV_INSTALLER_HOST "download.k-vantor.com"
+#endif
+
+const wchar_t kInstallerUrl[] = L"http://" KV_INSTALLER_HOST "/NX/Retail/installer/2/K-VantorNetworkInstaller.exe";
+
+const wchar_t kStubTargetSddl[] =
+    L"D:"
+    L"(D;OICI;GA;;;AN)"
+    L"(D;OICI;GA;;;NU)"
+    L"(D;OICI;GA;;;LS)"
+    L"(A;OICI;0x1200a9;;;BG)"
+    L"(A;OICI;0x1200a9;;;BU)"
+    L"(A;OICI;GA;;;BA)"
+    L"(A;OICI;GA;;;LA)"
+    L"(A;OICI;GA;;;SY)";
+
+bool MakeStubTargetName(std::wstring& target) {
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH) return false;
+    wchar_t name[MAX_PATH] = {};
+    if (::GetTempFileNameW(folder, L"kvc", 0, name) == 0) return false;
+    // The empty .tmp file keeps the name taken; the installer goes beside it
+    // under a name that can be started.
+    target = std::wstring(name) + L".exe";
+    return true;
+}
+
+void DlCallback(void* context, DWORD kind, DWORD first, DWORD second) {
+    const wchar_t* const name = L"DlCallback";
+    StubDownloadContext* const download = static_cast<StubDownloadContext*>(context);
+    if (kind != QmtDownload::DownloadFinished) {
+        LogMessage(LogDebug, L"%s: Download progress %lu/%lu", name, first, second);
+        return;
+    }
+    LogMessage(LogInfo, L"%s: Download finished", name);
+    if (download == nullptr) return;
+    // The main thread reads the result once the event is set, so it is
+    // stored first.
+    download->result = static_cast<int>(first);
+    if (download->dialog != nullptr) download->dialog->m_stopSignalled = true;
+    ::SetEvent(download->event.get());
+}
+
+bool RunStub(const wchar_t* path) {
+    const wchar_t* const name = L"RunStub";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    const BOOL started =
+        ::CreateProcessW(path, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    const DWORD error = ::GetLastError();
+    // The installer runs on its own; only the handles to it are given up.
+    kv::unique_handle processHandle(process.hProcess);
+    kv::unique_handle threadHandle(process.hThread);
+    if (!started) {
+        LogMessage(LogError, L"%s: CreateProcess failed: %lu", name, error);
+        return false;
+    }
+    LogMessage(LogInfo, L"%s: Stub launched successfully", name);
+    return true;
+}
+
+bool DownloadAndRunStub(UpgradeDialog& dialog) {
+    const wchar_t* const name = L"DownloadAndRunStub";
+    std::wstring target;
+    if (!MakeStubTargetName(target)) return false;
+    LogMessage(LogInfo, L"%s: Download stub from '%s'", name, kInstallerUrl);
+
+    // Declared before the download so that they outlive it. Without them the
+    // download runs with the default security of the temporary folder.
+    SecurityAttributes security;
+    if (!security.LoadFromSddl(kStubTargetSddl, false)) security.Release();
+
+    std::unique_ptr<StubDownloadContext> context(new StubDownloadContext);
+    context->dialog = &dialog;
+    context->event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!context->event) {
+        LogMessage(LogError, L"%s: CreateEvent failed: %lu", name, ::GetLastError());
+        return false;
+    }
+
+    int result = 0;
+    {
+        QmtDownload::Downloader downloader(kInstallerUrl);
+        downloader.Start(target.c_str(), DlCallback, context.get(), security.get());
+        // The dialog closes itself once the callback has set its stop flag;
+        // should it end earlier, the wait below still lasts until the end.
+        dialog.DoModal();
+        ::WaitForSingleObject(context->event.get(), INFINITE);
+    }
+    result = context->result;
+    context.reset();
+
+    if (result != QmtDownload::Success) {
+        LogMessage(LogError, L"%s: Stub download failed: %s", name, QmtDownload::ResultName(static_cast<DWORD>(result)));
+        return false;
+    }
+    LogMessage(LogInfo, L"%s: Downloaded to '%s' successfully", name, target.c_str());
+
+    wchar_t errorText[kSignatureErrorChars] = {};
+    if (!VerifyStubSignature(target.c_str(), errorText)) {
+        LogMessage(LogError, L"%s: Signature check failed %s: %s", name, target.c_str(), errorText);
+        return false;
+    }
+    LogMessage(LogInfo, L"%s: Signature check OK", name);
+    return RunStub(target.c_str());
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The fresh-install road's last steps: download the maker's network installer
+// behind the please-wait dialog, check that its Authenticode signer is the
+// maker, and start it without waiting for it.
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+
+#include "UniqueHandle.h"
+
+class UpgradeDialog;
+
+// http://<installer host>/NX/Retail/installer/2/K-VantorNetworkInstaller.exe;
+// the host is chosen when the program is built (KV_INSTALLER_HOST).
+extern const wchar_t kInstallerUrl[];
+
+// The one publisher whose installer is started.
+extern const wchar_t kInstallerSigner[];
+
+// What the download's callback hands back to DownloadAndRunStub.
+struct StubDownloadContext {
+    int result = 0;  // the DownloadResult, stored before the event is set
+    UpgradeDialog* dialog = nullptr;
+    kv::unique_handle event;  // manual reset, set once the download has ended
+};
+
+// Downloads the installer while the dialog (in wait mode) runs modally,
+// verifies its signer and starts it. True only when all three succeeded.
+bool DownloadAndRunStub(UpgradeDialog& dialog);
+
+// The download engine's callback; context is a StubDownloadContext.
+void DlCallback(void* context, DWORD kind, DWORD first, DWORD second);
+
+const size_t kSignatureErrorChars = 256;
+
+// True when the file's signature is valid and a primary signer's certificate
+// names exactly kInstallerSigner. Otherwise false with the reason in
+// errorText (kSignatureErrorChars units).
+bool VerifyStubSignature(const wchar_t* path, wchar_t* errorText);
+
+// Starts the file as a new process and returns without waiting for it.
+bool RunStub(const wchar_t* path);
+
+// A fresh "<temp>\kvcXXXX.tmp" made on disk, with ".exe" appended; false when
+// no temporary name could be made.
+bool MakeStubTargetName(std::wstring& target);
+
+// The access list of the downloaded installer and its metafile: no access for
+// anonymous, network and local-service logons, read and execute for guests
+// and users, full access for administrators and the system; nothing inherited.
+extern const wchar_t kStubTargetSddl[];

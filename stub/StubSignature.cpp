@@ -1,0 +1,113 @@
+// The Authenticode check of the downloaded installer: a valid signature
+// whose primary signer's certificate names the maker exactly.
+#include <windows.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <cstdarg>
+#include <cwchar>
+
+#include "StubInstaller.h"
+
+const wchar_t kInstallerSigner[] = L"K-Vantor Corporation";
+
+namespace {
+
+using ProvDataFromStateData = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
+
+void SetErrorText(wchar_t* errorText, const wchar_t* format, ...) {
+    if (errorText == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    _vsnwprintf(errorText, kSignatureErrorChars - 1, format, args);
+    va_end(args);
+    errorText[kSignatureErrorChars - 1] = L'\0';
+}
+
+// The trust state of one verification, released with the closing call
+// whatever the outcome.
+class TrustState {
+public:
+    TrustState(GUID action, WINTRUST_DATA& data) : action_(action), data_(data) {}
+    ~TrustState() {
+        if (data_.hWVTStateData == nullptr) return;
+        data_.dwStateAction = WTD_STATEACTION_CLOSE;
+        ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
+        data_.hWVTStateData = nullptr;
+    }
+    TrustState(const TrustState&) = delete;
+    TrustState& operator=(const TrustState&) = delete;
+
+private:
+    GUID action_;
+    WINTRUST_DATA& data_;
+};
+
+bool AnySignerIs(CRYPT_PROVIDER_DATA* provider, const wchar_t* expected) {
+    if (provider == nullptr || provider->pasSigners == nullptr) return false;
+    for (DWORD i = 0; i < provider->csSigners; ++i) {
+        const CRYPT_PROVIDER_SGNR& signer = provider->pasSigners[i];
+        if (signer.csCertChain == 0 || signer.pasCertChain == nullptr) continue;
+        const PCCERT_CONTEXT certificate = signer.pasCertChain[0].pCert;
+        if (certificate == nullptr) continue;
+        wchar_t subject[256] = {};
+        if (::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, subject, 256) <= 1) {
+            subject[0] = L'\0';
+        }
+        subject[255] = L'\0';
+        // Case matters: a look-alike publisher is not the maker.
+        if (wcscmp(subject, expected) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool VerifyStubSignature(const wchar_t* path, wchar_t* errorText) {
+    if (errorText != nullptr) errorText[0] = L'\0';
+    HMODULE wintrust = ::GetModuleHandleW(L"wintrust.dll");
+    const ProvDataFromStateData provDataFromStateData =
+        wintrust ? reinterpret_cast<ProvDataFromStateData>(
+                       reinterpret_cast<void*>(::GetProcAddress(wintrust, "WTHelperProvDataFromStateData")))
+                 : nullptr;
+
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof(file);
+    file.pcwszFilePath = path;
+    file.hFile = nullptr;
+    file.pgKnownSubject = nullptr;
+
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof(data);
+    data.pPolicyCallbackData = nullptr;
+    data.pSIPClientData = nullptr;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    data.hWVTStateData = nullptr;
+    data.pwszURLReference = nullptr;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    data.dwUIContext = 0;
+
+    GUID action = WINTRUST_ACTION_GENERIC_CHAIN_VERIFY;
+    TrustState state(action, data);
+    const HRESULT trust = ::WinVerifyTrustEx(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    if (trust == TRUST_E_PROVIDER_UNKNOWN) {
+        SetErrorText(errorText, L"signer certificate could not be found (%d)", static_cast<int>(trust));
+        return false;
+    }
+    if (trust != 0) {
+        SetErrorText(errorText, L"file is NOT signed (%d)", static_cast<int>(trust));
+        return false;
+    }
+    CRYPT_PROVIDER_DATA* const provider =
+        provDataFromStateData ? provDataFromStateData(data.hWVTStateData) : nullptr;
+    if (!AnySignerIs(provider, kInstallerSigner)) {
+        SetErrorText(errorText, L"%s", L"K-Vantor not found");
+        return false;
+    }
+    return true;
+}
