@@ -1,0 +1,46 @@
+#!/bin/bash
+# Signs a copy of a Windows program with a code-signing certificate for the
+# given publisher name (its subject's common and organisation name), issued by
+# the test CA of make-test-ca.sh. The certificate is made on first use and
+# kept in the CA folder under signers/.
+#   sign-file.sh <ca folder> <publisher name> <input.exe> <output.exe>
+set -euo pipefail
+dir=${1:?usage: sign-file.sh <ca folder> <publisher name> <input.exe> <output.exe>}
+publisher=${2:?publisher name}
+input=${3:?input file}
+output=${4:?output file}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+"$here/make-test-ca.sh" "$dir"
+
+slug=$(printf '%s' "$publisher" | sha1sum | cut -c1-12)
+signer="$dir/signers/$slug"
+if [ ! -s "$signer/cert.pem" ]; then
+    mkdir -p "$signer"
+    printf '%s\n' "$publisher" >"$signer/publisher.txt"
+    cat >"$signer/signer.cnf" <<CNF
+[req]
+distinguished_name = dn
+prompt = no
+utf8 = yes
+string_mask = utf8only
+[dn]
+CN = $publisher
+O = $publisher
+[signer_ext]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+CNF
+    openssl req -new -newkey rsa:2048 -nodes -sha256 -config "$signer/signer.cnf" \
+        -keyout "$signer/key.pem" -out "$signer/request.pem" 2>/dev/null
+    openssl x509 -req -in "$signer/request.pem" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+        -CAcreateserial -days 3650 -sha256 -extfile "$signer/signer.cnf" -extensions signer_ext \
+        -out "$signer/cert.pem" 2>/dev/null
+    chmod 600 "$signer/key.pem"
+    cat "$signer/cert.pem" "$dir/ca.pem" >"$signer/chain.pem"
+fi
+rm -f "$output"
+osslsigncode sign -certs "$signer/chain.pem" -key "$signer/key.pem" -h sha256 \
+    -n "$publisher" -in "$input" -out "$output" >/dev/null
