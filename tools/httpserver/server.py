@@ -7,7 +7,9 @@ bound but never listens (connections to it are refused). They are written as
 
 The tests script it over HTTP on the origin port:
   POST /_ctl/resource  JSON describing one resource (see Resource)
-  POST /_ctl/proxy     {"mode": "forward" | "403" | "close"}
+  POST /_ctl/proxy     {"mode": "forward" | "origin" | "403" | "close"}
+                       ("forward" reaches 127.0.0.1 only; "origin" sends every
+                       host to the origin, as a stand-in for a real server)
   GET  /_ctl/log       every request so far, one line each:
                        role TAB method TAB target TAB header: value TAB ...
   POST /_ctl/clear     forget the recorded requests
@@ -65,6 +67,7 @@ def body_slices(seed, first, end):
 class Resource:
     """What the origin answers for one path. Fields (all optional but path):
     size, seed              the body: size bytes generated from seed
+    file                    the body: the bytes of this file (size is its length)
     last_modified           Last-Modified text; null sends none
     content_length          false: no Content-Length (body ends with the connection)
     content_length_text     sent as Content-Length instead of the real length
@@ -99,6 +102,11 @@ class Resource:
         self.cut_times = int(description.get("cut_times", 1))
         self.delay_ms = int(description.get("delay_ms", 0))
         self.rate = description.get("rate")
+        self.data = None
+        if description.get("file") is not None:
+            with open(description["file"], "rb") as source:
+                self.data = source.read()
+            self.size = len(self.data)
 
 
 class State:
@@ -271,7 +279,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 resource.cut_times -= 1
                 cut = int(resource.cut_after)
         end = resource.size if cut is None else min(resource.size, first + cut)
-        self.write_throttled(body_slices(resource.seed, first, end), resource.rate)
+        pieces = (body_slices(resource.seed, first, end) if resource.data is None
+                  else (resource.data[pos:min(end, pos + PERIOD)] for pos in range(first, end, PERIOD)))
+        self.write_throttled(pieces, resource.rate)
         if cut is not None:
             self.drop()
         elif not resource.content_length:
@@ -300,9 +310,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if mode == "close":
             return self.drop()
         target = urllib.parse.urlsplit(self.path)
-        if target.hostname not in ("127.0.0.1", "localhost"):
+        host, port = target.hostname, target.port or 80
+        if mode == "origin":
+            host, port = "127.0.0.1", STATE.origin_port
+        elif host not in ("127.0.0.1", "localhost"):
             return self.answer(502, b"this proxy only reaches 127.0.0.1")
-        upstream = http.client.HTTPConnection(target.hostname, target.port or 80, timeout=30)
+        upstream = http.client.HTTPConnection(host, port, timeout=30)
         headers = {k: v for k, v in self.headers.items()
                    if k.lower() not in ("proxy-connection", "connection", "keep-alive")}
         path = target.path + ("?" + target.query if target.query else "")
@@ -357,7 +370,14 @@ def main():
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--parent-pid", type=int, default=0)
     parser.add_argument("--max-seconds", type=float, default=1800)
+    parser.add_argument("--proxy-mode", default="forward", help="the proxy's mode at start")
+    parser.add_argument("--resource", action="append", default=[],
+                        help="JSON of a resource served from the start (repeatable)")
     args = parser.parse_args()
+    STATE.proxy_mode = args.proxy_mode
+    for description in args.resource:
+        resource = Resource(json.loads(description))
+        STATE.resources[resource.path] = resource
 
     origin = Server(("127.0.0.1", 0), Handler)
     proxy = Server(("127.0.0.1", 0), Handler)
