@@ -1,0 +1,232 @@
+#include "DelayLoadResolver.h"
+
+#include <vector>
+
+#include "AnsiText.h"
+#include "DelayLoadSystemCalls.h"
+#include "KvQmtLog.h"
+#include "RegistryView.h"
+
+using KvQmtLogging::LogMessage;
+
+namespace {
+
+constexpr const char* kInitialLookupKeyPath = "Software\\K-Vantor\\QMT\\Delay Loading\\100";
+
+// The lookup location is written under GuardedDelayLoadInit's lock but may be
+// read by a first use outside any initialisation, so it has a lock of its own.
+SRWLOCK g_lookupLock = SRWLOCK_INIT;
+HKEY g_lookupRoot = HKEY_LOCAL_MACHINE;
+char g_lookupKeyPath[kDelayLoadKeyPathCapacity] = {};
+bool g_lookupKeyPathSet = false;
+
+// A key opened through the replaceable table is closed through it too.
+class TableKey {
+public:
+    explicit TableKey(DelayLoadSystemCalls& calls) : calls_(calls) {}
+    TableKey(const TableKey&) = delete;
+    TableKey& operator=(const TableKey&) = delete;
+    ~TableKey() {
+        if (key_) calls_.RegCloseKey(key_);
+    }
+    HKEY* put() { return &key_; }
+    HKEY get() const { return key_; }
+
+private:
+    DelayLoadSystemCalls& calls_;
+    HKEY key_ = nullptr;
+};
+
+bool IsFullPath(const std::string& path) {
+    const bool drive = path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    const bool unc = path.size() >= 3 && path[0] == '\\' && path[1] == '\\';
+    return drive || unc;
+}
+
+// The full path registered under the lookup key in the value named after the
+// library; empty when there is none that could be loaded without a search.
+std::string ReadRegisteredPath(DelayLoadSystemCalls& calls, const std::string& libraryName) {
+    const wchar_t* const function = L"FindAndLoadLibrary";
+    const std::string keyPath = DelayLoadLookupKeyPath();
+    TableKey key(calls);
+    LONG status = calls.RegOpenKeyExA(DelayLoadLookupRoot(), keyPath.c_str(), 0,
+                                      KEY_READ | kv::kProductRegistryView, key.put());
+    if (status != ERROR_SUCCESS) {
+        *key.put() = nullptr;
+        LogMessage(KvQmtLogging::LogInfo, L"%s: RegOpenKeyExA(%s) failed with error %ld", function,
+                   AnsiToWide(keyPath).c_str(), status);
+        return std::string();
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    status = calls.RegQueryValueExA(key.get(), libraryName.c_str(), nullptr, &type, nullptr, &size);
+    if (status != ERROR_SUCCESS) {
+        LogMessage(KvQmtLogging::LogInfo, L"%s: RegQueryValueExA(%s) failed with error %ld", function,
+                   AnsiToWide(libraryName).c_str(), status);
+        return std::string();
+    }
+    if (type != REG_SZ || size == 0 || size > MAX_PATH) {
+        LogMessage(KvQmtLogging::LogError, L"%s: value %s has type %lu and %lu bytes, not a path to a library",
+                   function, AnsiToWide(libraryName).c_str(), type, size);
+        return std::string();
+    }
+    // Room beyond the data, zero-filled, so that data stored without their
+    // terminating zero still end.
+    std::vector<char> buffer(size + 5, '\0');
+    DWORD readSize = size;
+    status = calls.RegQueryValueExA(key.get(), libraryName.c_str(), nullptr, &type,
+                                    reinterpret_cast<BYTE*>(buffer.data()), &readSize);
+    if (status != ERROR_SUCCESS || type != REG_SZ || readSize > size) {
+        LogMessage(KvQmtLogging::LogError, L"%s: second RegQueryValueExA(%s) failed with error %ld", function,
+                   AnsiToWide(libraryName).c_str(), status);
+        return std::string();
+    }
+    const std::string path(buffer.data());
+    if (!IsFullPath(path)) {
+        // A relative name would make the loader search the system's folders.
+        LogMessage(KvQmtLogging::LogError, L"%s: registered path '%s' of %s is not a full path", function,
+                   AnsiToWide(path).c_str(), AnsiToWide(libraryName).c_str());
+        return std::string();
+    }
+    return path;
+}
+
+bool BoundAddressesMatch(const DelayLoadDescriptor& descriptor, HMODULE module) {
+    if (!descriptor.boundAddresses || descriptor.timeStamp == 0) return false;
+    const BYTE* image = reinterpret_cast<const BYTE*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+    return nt->Signature == IMAGE_NT_SIGNATURE && nt->FileHeader.TimeDateStamp == descriptor.timeStamp &&
+           nt->OptionalHeader.ImageBase == reinterpret_cast<ULONG_PTR>(module);
+}
+
+}  // namespace
+
+void SetDelayLoadLookupLocation(HKEY root, const char* keyPath) {
+    ::AcquireSRWLockExclusive(&g_lookupLock);
+    g_lookupRoot = root;
+    lstrcpynA(g_lookupKeyPath, keyPath ? keyPath : "", static_cast<int>(kDelayLoadKeyPathCapacity));
+    g_lookupKeyPathSet = true;
+    ::ReleaseSRWLockExclusive(&g_lookupLock);
+}
+
+HKEY DelayLoadLookupRoot() {
+    ::AcquireSRWLockShared(&g_lookupLock);
+    const HKEY root = g_lookupRoot;
+    ::ReleaseSRWLockShared(&g_lookupLock);
+    return root;
+}
+
+std::string DelayLoadLookupKeyPath() {
+    ::AcquireSRWLockShared(&g_lookupLock);
+    const std::string path = g_lookupKeyPathSet ? std::string(g_lookupKeyPath) : std::string(kInitialLookupKeyPath);
+    ::ReleaseSRWLockShared(&g_lookupLock);
+    return path;
+}
+
+HMODULE FindAndLoadLibrary(const char* libraryName) {
+    const wchar_t* const function = L"FindAndLoadLibrary";
+    const std::string name = libraryName ? libraryName : "";
+    if (name.empty() || name.size() > MAX_PATH || name.find_first_of("\\/:") != std::string::npos) {
+        LogMessage(KvQmtLogging::LogError, L"%s: '%s' is not a library file name", function,
+                   AnsiToWide(name).c_str());
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    DelayLoadSystemCalls& calls = CurrentDelayLoadSystemCalls();
+
+    char programPath[MAX_PATH] = {};
+    const DWORD length = calls.GetModuleFileNameA(nullptr, programPath, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        std::string besideProgram(programPath, length);
+        const size_t slash = besideProgram.find_last_of('\\');
+        if (slash != std::string::npos) {
+            besideProgram.replace(slash + 1, std::string::npos, name);
+            if (besideProgram.size() < MAX_PATH) {
+                if (HMODULE module = calls.LoadLibraryA(besideProgram.c_str())) {
+                    LogMessage(KvQmtLogging::LogInfo, L"%s: loaded %s", function,
+                               AnsiToWide(besideProgram).c_str());
+                    return module;
+                }
+            }
+        }
+    }
+
+    const std::string registered = ReadRegisteredPath(calls, name);
+    if (registered.empty()) {
+        LogMessage(KvQmtLogging::LogError, L"%s: %s is neither beside the program nor registered", function,
+                   AnsiToWide(name).c_str());
+        ::SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    HMODULE module = calls.LoadLibraryA(registered.c_str());
+    if (module) {
+        LogMessage(KvQmtLogging::LogInfo, L"%s: loaded %s", function, AnsiToWide(registered).c_str());
+    } else {
+        LogMessage(KvQmtLogging::LogError, L"%s: LoadLibraryA(%s) failed with error %lu", function,
+                   AnsiToWide(registered).c_str(), ::GetLastError());
+    }
+    return module;
+}
+
+FARPROC ResolveDelayLoadedImport(const DelayLoadDescriptor& descriptor, size_t index) {
+    const wchar_t* const function = L"ResolveDelayLoadedImport";
+    const std::string library = descriptor.libraryName ? descriptor.libraryName : "";
+    if (!(descriptor.attributes & kDelayLoadRelativeAddresses) || library.empty() || !descriptor.module ||
+        !descriptor.imports || index >= descriptor.importCount || !descriptor.imports[index].address) {
+        LogMessage(KvQmtLogging::LogError, L"%s: bad descriptor of %s (entry %u)", function,
+                   AnsiToWide(library).c_str(), static_cast<unsigned>(index));
+        throw DelayLoadError{kDelayLoadBadDescriptor, library, std::string(), ERROR_INVALID_PARAMETER};
+    }
+    DelayLoadImport& entry = descriptor.imports[index];
+    const std::string entryName = entry.name ? entry.name : std::string();
+
+    HMODULE module = static_cast<HMODULE>(
+        InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(descriptor.module), nullptr, nullptr));
+    if (!module) {
+        module = FindAndLoadLibrary(library.c_str());
+        if (!module) {
+            const DWORD error = ::GetLastError();
+            throw DelayLoadError{kDelayLoadLibraryNotFound, library, entryName, error};
+        }
+        // Another thread may have loaded it meanwhile: the slot keeps one
+        // reference only.
+        PVOID previous = InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(descriptor.module), module);
+        if (previous == module) ::FreeLibrary(module);
+    }
+
+    FARPROC address = nullptr;
+    if (BoundAddressesMatch(descriptor, module)) {
+        address = descriptor.boundAddresses[index];
+    } else {
+        address = ::GetProcAddress(module, entry.name ? entry.name : MAKEINTRESOURCEA(entry.ordinal));
+    }
+    if (!address) {
+        const DWORD error = ::GetLastError();
+        if (entry.name) {
+            LogMessage(KvQmtLogging::LogError, L"%s: %s has no entry %s, error %lu", function,
+                       AnsiToWide(library).c_str(), AnsiToWide(entryName).c_str(), error);
+        } else {
+            LogMessage(KvQmtLogging::LogError, L"%s: %s has no entry of ordinal %u, error %lu", function,
+                       AnsiToWide(library).c_str(), static_cast<unsigned>(entry.ordinal), error);
+        }
+        throw DelayLoadError{kDelayLoadEntryNotFound, library, entryName, error};
+    }
+    InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(entry.address), reinterpret_cast<PVOID>(address));
+    return address;
+}
+
+bool UnloadDelayLoadedLibrary(const DelayLoadDescriptor& descriptor) {
+    if (!descriptor.module) return false;
+    HMODULE module = static_cast<HMODULE>(
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(descriptor.module), nullptr));
+    for (size_t i = 0; descriptor.imports && i < descriptor.importCount; ++i) {
+        if (descriptor.imports[i].address) {
+            InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(descriptor.imports[i].address), nullptr);
+        }
+    }
+    if (!module) return false;
+    ::FreeLibrary(module);
+    return true;
+}
