@@ -1,5 +1,6 @@
 #include "Dialog.h"
 
+#include "KvQmtLog.h"
 #include "WinApp.h"
 
 void DDX_Control(CDataExchange* pDX, int controlId, CWnd& control) {
@@ -13,8 +14,13 @@ CDialog::~CDialog() = default;
 
 INT_PTR CDialog::DoModal() {
     HWND owner = m_parent ? m_parent->GetSafeHwnd() : nullptr;
-    return ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_templateId), owner, &CDialog::DialogProc,
-                             reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_templateId), owner,
+                                             &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    if (result == -1) {
+        KvQmtLogging::LogMessage(KvQmtLogging::LogError, L"%s: DialogBoxParamW(%u) failed with error %lu",
+                                 L"CDialog::DoModal", m_templateId, ::GetLastError());
+    }
+    return result;
 }
 
 void CDialog::DoDataExchange(CDataExchange*) {}

@@ -15,6 +15,7 @@ add_subdirectory(${KV_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_
 include(GoogleTest)
 
 # kv_add_test(NAME name SOURCES ... LIBS ... [LOCK name] [TIMEOUT s] [DISPLAY] [SERIAL])
+# DISPLAY marks programs that show windows (they also take the lock "display_input").
 # LOCK names the machine-wide state of the prefix that the program's tests change
 # (a registry key, a system folder); CTest runs no two tests with one lock at once.
 # SERIAL tests change state that every test may read (the root logging
@@ -30,8 +31,15 @@ function(kv_add_test)
   target_compile_options(${T_NAME} PRIVATE ${KV_WARNINGS})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} gmock gtest_main)
   set(props TIMEOUT ${T_TIMEOUT})
-  if(T_LOCK)
-    list(APPEND props RESOURCE_LOCK ${T_LOCK})
+  set(locks ${T_LOCK})
+  if(T_DISPLAY)
+    # Windows are driven with real input, which goes to whatever window is on
+    # top: no two programs that show windows run at once.
+    list(APPEND locks display_input)
+  endif()
+  if(locks)
+    string(REPLACE ";" "\\;" locks "${locks}")
+    list(APPEND props RESOURCE_LOCK ${locks})
   endif()
   if(T_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)

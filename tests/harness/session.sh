@@ -9,8 +9,10 @@ kv_session_start() {
     source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
     # Every run begins on a newly booted prefix.
     rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
+    # The display first: the prefix's desktop process, started with the first
+    # program, takes its graphics driver from the display it finds then.
+    kv_xvfb_start || return 1
     kv_wine_ensure_prefix
-    kv_xvfb_start
 }
 
 kv_xvfb_start() {
