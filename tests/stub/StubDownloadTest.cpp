@@ -1,0 +1,138 @@
+// The whole stub road in-process: the installer fetched from the local test
+// server (through its proxy, which stands in for the maker's server) behind
+// the please-wait dialog on the test display, verified and started.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "QmtDownloadInstance.h"
+#include "StubFixtures.h"
+#include "StubInstaller.h"
+#include "StubTestLog.h"
+#include "TestServer.h"
+#include "UpgradeDialog.h"
+
+namespace {
+
+using DownloadTesting::TestServer;
+
+const char kInstallerPath[] = "/NX/Retail/installer/2/K-VantorNetworkInstaller.exe";
+
+class StubLogEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ConfigureStubTestLog(L"stub_download_tests"); }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new StubLogEnvironment);
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class StubDownload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!TestServer::Available()) GTEST_SKIP() << "run through tools/httpserver/run-with-server.sh";
+        // Every host reaches the test server's origin through its proxy.
+        TestServer::SetProxyMode("origin");
+        QmtDownload::SetDownloadProxy(TestServer::ProxyAddress().c_str());
+        ASSERT_TRUE(MakeStubTargetName(marker_));
+        marker_ += L".ran";
+        ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_MARKER", marker_.c_str());
+        dialog_.m_title = L"K-Vantor Homeguard";
+        dialog_.m_message = L"Please wait...";
+        dialog_.m_closeText = L"Close";
+        dialog_.m_upgradeText = L"Upgrade";
+        dialog_.m_waitMode = true;
+    }
+    void TearDown() override {
+        ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_MARKER", nullptr);
+        QmtDownload::SetDownloadProxy(nullptr);
+    }
+
+    static void Serve(const char* fixture) {
+        TestServer::AddResource(std::string("{\"path\": \"") + kInstallerPath + "\", \"file\": \"" +
+                                FixtureUnixPath(fixture) + "\"}");
+    }
+
+    // Runs the road and measures how long the dialog kept it.
+    bool Run() {
+        const ULONGLONG start = ::GetTickCount64();
+        const bool result = DownloadAndRunStub(dialog_);
+        elapsedMs_ = ::GetTickCount64() - start;
+        return result;
+    }
+
+    bool WaitForMarker(DWORD timeoutMs) {
+        for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+            if (Exists(marker_)) return true;
+            ::Sleep(50);
+        }
+        return false;
+    }
+
+    // The target named by the "Downloaded to" line.
+    static std::wstring DownloadedTarget(const LogCapture& log) {
+        const std::wstring text = log.text();
+        const std::wstring lead = L"DownloadAndRunStub: Downloaded to '";
+        const size_t at = text.find(lead);
+        if (at == std::wstring::npos) return std::wstring();
+        const size_t end = text.find(L"' successfully", at);
+        return end == std::wstring::npos ? std::wstring() : text.substr(at + lead.size(), end - at - lead.size());
+    }
+
+    UpgradeDialog dialog_;
+    std::wstring marker_;
+    ULONGLONG elapsedMs_ = 0;
+};
+
+TEST_F(StubDownload, SignedInstallerIsFetchedVerifiedAndStartedBehindTheWaitDialog) {
+    Serve("kvantor-signed.exe");
+    LogCapture log;
+    EXPECT_TRUE(Run());
+    // Twelve ticks of 300 ms at least, however fast the download.
+    EXPECT_GE(elapsedMs_, 3500u);
+    EXPECT_TRUE(log.contains(L"UpgradeDialog::OnTimer: Timer stop signalled"));
+    EXPECT_TRUE(WaitForMarker(20000)) << "the installer did not run";
+    EXPECT_TRUE(log.contains(std::wstring(L"DownloadAndRunStub: Download stub from '") + kInstallerUrl + L"'"));
+    EXPECT_TRUE(log.contains(L"DownloadAndRunStub: Signature check OK"));
+
+    const std::wstring target = DownloadedTarget(log);
+    EXPECT_EQ(target.compare(target.size() - 8, 8, L".tmp.exe"), 0);
+    EXPECT_TRUE(Exists(target));
+    bool proxied = false;
+    for (const auto& request : TestServer::Requests(kInstallerPath)) {
+        if (request.role == "proxy" && request.method == "GET" && request.target == Narrow(kInstallerUrl)) proxied = true;
+    }
+    EXPECT_TRUE(proxied) << "the installer URL was not asked for";
+}
+
+TEST_F(StubDownload, UnsignedInstallerIsNotStarted) {
+    Serve("unsigned.exe");
+    LogCapture log;
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(log.contains(L"file is NOT signed (-2146762496)"));
+    EXPECT_TRUE(log.contains(L"DownloadAndRunStub: Signature check failed "));
+    // Kept for a look afterwards, never started.
+    EXPECT_TRUE(Exists(DownloadedTarget(log)));
+    EXPECT_FALSE(WaitForMarker(1000));
+}
+
+TEST_F(StubDownload, InstallerOfAnotherPublisherIsNotStarted) {
+    Serve("other-signed.exe");
+    LogCapture log;
+    EXPECT_FALSE(Run());
+    EXPECT_TRUE(log.contains(L": K-Vantor not found"));
+    EXPECT_FALSE(WaitForMarker(1000));
+}
+
+TEST_F(StubDownload, ServerDownEndsInFailureAfterTheDialogClosedItself) {
+    TestServer::Quit();
+    LogCapture log;
+    EXPECT_FALSE(Run());
+    EXPECT_GE(elapsedMs_, 3500u);
+    EXPECT_TRUE(log.contains(L"DownloadAndRunStub: Stub download failed: "));
+    EXPECT_FALSE(log.contains(L"Signature check"));
+    EXPECT_FALSE(WaitForMarker(500));
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// The download target's name, the launch of the installer, and what the
+// download's callback hands back.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "StubFixtures.h"
+#include "StubInstaller.h"
+#include "StubTestLog.h"
+#include "UniqueHandle.h"
+#include "UpgradeDialog.h"
+
+namespace {
+
+class StubLogEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ConfigureStubTestLog(L"stub_launch_tests"); }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new StubLogEnvironment);
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::wstring TempFolderPath() {
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    return folder;
+}
+
+TEST(StubTarget, TwoRunsGiveTwoStartableNamesAndLeaveTheirFiles) {
+    std::wstring first, second;
+    ASSERT_TRUE(MakeStubTargetName(first));
+    ASSERT_TRUE(MakeStubTargetName(second));
+    EXPECT_NE(first, second);
+    for (const std::wstring& target : {first, second}) {
+        EXPECT_TRUE(EndsWith(target, L".tmp.exe")) << std::string(target.begin(), target.end());
+        const std::wstring folder = TempFolderPath();
+        EXPECT_EQ(target.compare(0, folder.size() + 3, folder + L"kvc"), 0);
+        // The empty placeholder that keeps the name taken stays on disk.
+        const std::wstring placeholder = target.substr(0, target.size() - 4);
+        EXPECT_NE(::GetFileAttributesW(placeholder.c_str()), INVALID_FILE_ATTRIBUTES);
+        ::DeleteFileW(placeholder.c_str());
+    }
+}
+
+// Runs the stand-in installer with its marker in a file of the test's own.
+class Launch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(MakeStubTargetName(marker_));
+        marker_ += L".ran";
+        ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_MARKER", marker_.c_str());
+    }
+    void TearDown() override {
+        ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_MARKER", nullptr);
+        ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_HOLD", nullptr);
+        ::DeleteFileW(marker_.c_str());
+        ::DeleteFileW(marker_.substr(0, marker_.size() - 8).c_str());
+    }
+    bool WaitForMarker(DWORD timeoutMs) {
+        for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+            if (::GetFileAttributesW(marker_.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+            ::Sleep(50);
+        }
+        return false;
+    }
+    std::wstring marker_;
+};
+
+struct RunStubCall {
+    std::wstring path;
+    bool result = false;
+};
+
+DWORD WINAPI CallRunStub(void* parameter) {
+    RunStubCall* call = static_cast<RunStubCall*>(parameter);
+    call->result = RunStub(call->path.c_str());
+    return 0;
+}
+
+TEST_F(Launch, StartsTheInstallerAndDoesNotWaitForIt) {
+    // The installer holds on until the event is set, which happens only after
+    // RunStub has returned: a RunStub that waited would never return here.
+    wchar_t eventName[64];
+    _snwprintf(eventName, 64, L"kv-stub-test-hold-%lu", ::GetCurrentProcessId());
+    kv::unique_handle hold(::CreateEventW(nullptr, TRUE, FALSE, eventName));
+    ASSERT_TRUE(hold);
+    ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_HOLD", eventName);
+
+    LogCapture log;
+    RunStubCall call;
+    call.path = FixturePath(L"unsigned.exe");
+    kv::unique_handle thread(::CreateThread(nullptr, 0, CallRunStub, &call, 0, nullptr));
+    ASSERT_TRUE(thread);
+    const DWORD returned = ::WaitForSingleObject(thread.get(), 20000);
+    ::SetEvent(hold.get());
+    ASSERT_EQ(returned, WAIT_OBJECT_0) << "RunStub waited for the installer";
+    ::WaitForSingleObject(thread.get(), INFINITE);
+    EXPECT_TRUE(call.result);
+    EXPECT_TRUE(WaitForMarker(20000)) << "the installer did not run";
+    EXPECT_TRUE(log.contains(L"RunStub: Stub launched successfully"));
+}
+
+TEST_F(Launch, MissingFileIsAFailure) {
+    LogCapture log;
+    const std::wstring missing = marker_ + L".missing.exe";
+    EXPECT_FALSE(RunStub(missing.c_str()));
+    EXPECT_TRUE(log.contains(L"RunStub: CreateProcess failed: 2"));
+}
+
+TEST(DownloadCallback, ProgressTouchesNeitherResultNorFlagNorEvent) {
+    UpgradeDialog dialog;
+    StubDownloadContext context;
+    context.dialog = &dialog;
+    context.event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    LogCapture log;
+    DlCallback(&context, 0, 4096, 1000000);
+    EXPECT_EQ(context.result, 0);
+    EXPECT_FALSE(dialog.m_stopSignalled);
+    EXPECT_EQ(::WaitForSingleObject(context.event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(log.contains(L"DlCallback: Download progress 4096/1000000"));
+}
+
+TEST(DownloadCallback, EndStoresTheResultStopsTheDialogAndSetsTheEvent) {
+    UpgradeDialog dialog;
+    StubDownloadContext context;
+    context.dialog = &dialog;
+    context.event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    LogCapture log;
+    DlCallback(&context, 1, 6, 0);
+    EXPECT_EQ(context.result, 6);
+    EXPECT_TRUE(dialog.m_stopSignalled);
+    EXPECT_EQ(::WaitForSingleObject(context.event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(log.contains(L"DlCallback: Download finished"));
+}
+
+}  // namespace

@@ -1,0 +1,36 @@
+#!/bin/bash
+# Setup of the stub tests: signs copies of the stand-in installer with a
+# throw-away test CA and makes the test prefix trust that CA.
+#   make-signed-fixtures.sh <folder> <kv_test_installer.exe> <wine-run.sh> <kv_import_root_cert.exe>
+# In the folder:
+#   kvantor-signed.exe    signed by "K-Vantor Corporation"
+#   other-signed.exe      signed by another publisher
+#   case-signed.exe       signed by "K-VANTOR CORPORATION"
+#   longer-signed.exe     signed by "K-Vantor Corporation Inc"
+#   untrusted-signed.exe  signed by "K-Vantor Corporation" under a CA nobody trusts
+#   tampered-signed.exe   kvantor-signed.exe with one byte of its code changed
+#   unsigned.exe          the installer as built
+set -euo pipefail
+dir=${1:?folder}
+installer=${2:?installer}
+wine_run=${3:?wine-run.sh}
+importer=${4:?kv_import_root_cert.exe}
+signing=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools/signing" && pwd)
+
+mkdir -p "$dir"
+sign() { "$signing/sign-file.sh" "$dir/$1" "$2" "$installer" "$dir/$3"; }
+sign ca "K-Vantor Corporation" kvantor-signed.exe
+sign ca "Other Publisher Ltd" other-signed.exe
+sign ca "K-VANTOR CORPORATION" case-signed.exe
+sign ca "K-Vantor Corporation Inc" longer-signed.exe
+sign untrusted-ca "K-Vantor Corporation" untrusted-signed.exe
+cp "$installer" "$dir/unsigned.exe"
+
+# One byte in the middle of the code section (well before the signature at the end).
+cp "$dir/kvantor-signed.exe" "$dir/tampered-signed.exe"
+offset=$(( $(stat -c %s "$installer") / 3 ))
+byte=$(od -An -tu1 -j "$offset" -N1 "$dir/tampered-signed.exe" | tr -d ' ')
+printf "$(printf '\\%03o' $(( (byte + 1) % 256 )))" | dd of="$dir/tampered-signed.exe" bs=1 seek="$offset" conv=notrunc status=none
+
+# Z: is the Unix root in a Wine prefix.
+"$wine_run" "$importer" "Z:$(printf '%s' "$dir/ca/ca.der" | tr / '\\')"
