@@ -1,0 +1,219 @@
+#pragma once
+// What the upgrade-action tests share: build outputs by their Windows paths,
+// scratch folders, whole-file bytes, a process that holds a file, and the
+// stand-in daemon started and stopped around a test.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "UniqueHandle.h"
+
+namespace triggertest {
+
+// The build gives Unix paths; Wine maps the Unix root to drive Z:.
+inline std::wstring WindowsPath(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* c = unixPath; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
+    return path;
+}
+
+inline std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out += static_cast<char>(c);
+    return out;
+}
+
+inline bool FileExists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+    kv::unique_hfile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+inline std::string ReadBytes(const std::wstring& path) {
+    kv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    if (!file) return bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) bytes.append(chunk, read);
+    return bytes;
+}
+
+// The names of the files in a folder.
+inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data{};
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return names;
+}
+
+// A fresh folder under the temporary folder, removed with its files.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        wchar_t base[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, base);
+        static unsigned counter = 0;
+        path_ = std::wstring(base) + L"kvtrigger_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                std::to_wstring(++counter);
+        ::CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder() {
+        for (const std::wstring& name : FilesIn(path_)) ::DeleteFileW((path_ + L"\\" + name).c_str());
+        ::RemoveDirectoryW(path_.c_str());
+    }
+    const std::wstring& path() const { return path_; }
+    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// The product's package cache under the prefix's common application-data
+// folder: its folder is made for a test, and the file and the folders the
+// test made are removed afterwards.
+class PackageCacheFile {
+public:
+    PackageCacheFile() {
+        wchar_t base[MAX_PATH] = {};
+        ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
+        vrks_ = std::wstring(base) + L"\\K-Vantor\\VRKS";
+        folder_ = vrks_ + L"\\666";
+        path_ = folder_ + L"\\packages";
+        Remove();
+        const int made = ::SHCreateDirectoryExW(nullptr, folder_.c_str(), nullptr);
+        if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS) ADD_FAILURE() << "cannot make the cache folder";
+    }
+    PackageCacheFile(const PackageCacheFile&) = delete;
+    PackageCacheFile& operator=(const PackageCacheFile&) = delete;
+    ~PackageCacheFile() { Remove(); }
+
+    const std::wstring& path() const { return path_; }
+    const std::wstring& folder() const { return folder_; }
+
+private:
+    void Remove() {
+        for (const std::wstring& name : FilesIn(folder_)) ::DeleteFileW((folder_ + L"\\" + name).c_str());
+        ::RemoveDirectoryW(folder_.c_str());
+        ::RemoveDirectoryW(vrks_.c_str());
+    }
+
+    std::wstring vrks_;
+    std::wstring folder_;
+    std::wstring path_;
+};
+
+inline kv::unique_handle StartProcess(const std::wstring& commandLine) {
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return kv::unique_handle();
+    }
+    ::CloseHandle(process.hThread);
+    return kv::unique_handle(process.hProcess);
+}
+
+// Another process holds path open without sharing for holdMs from the
+// moment the constructor returns.
+class FileHolder {
+public:
+    FileHolder(const std::wstring& path, DWORD holdMs) {
+        const std::wstring eventName = L"Local\\KvTriggerFileHeld_" + std::to_wstring(::GetCurrentProcessId());
+        kv::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+        process_ = StartProcess(L"\"" + WindowsPath(KV_FILE_LOCKER_PATH) + L"\" \"" + path + L"\" " +
+                                std::to_wstring(holdMs) + L" " + eventName);
+        if (!process_ || !held) {
+            ADD_FAILURE() << "the file locker did not start";
+            return;
+        }
+        const HANDLE waits[] = {held.get(), process_.get()};
+        holding_ = ::WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
+        if (!holding_) ADD_FAILURE() << "the file locker could not hold the file";
+    }
+    // Waits until the other process has let the file go.
+    ~FileHolder() {
+        if (process_) ::WaitForSingleObject(process_.get(), 20000);
+    }
+    bool holding() const { return holding_; }
+
+private:
+    kv::unique_handle process_;
+    bool holding_ = false;
+};
+
+// The stand-in daemon (tools/qmtdaemon) listening for a target, recording
+// into a file of the scratch folder; stopped through its stop event.
+class StandInDaemon {
+public:
+    explicit StandInDaemon(const ScratchFolder& folder, const std::wstring& target = L"KV_OVS_IPC_DAEMON_USER")
+        : target_(target), record_(folder.file(L"daemon-record.txt")) {
+        const std::wstring ready = folder.file(L"daemon-ready.txt");
+        ::DeleteFileW(record_.c_str());
+        process_ = StartProcess(L"\"" + WindowsPath(KV_QMTDAEMON_PATH) + L"\" --target " + target_ + L" --record \"" +
+                                record_ + L"\" --ready \"" + ready + L"\" --timeout 90");
+        for (int i = 0; process_ && i < 200 && !FileExists(ready); ++i) {
+            if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) break;
+        }
+        listening_ = FileExists(ready);
+        if (!listening_) ADD_FAILURE() << "the stand-in daemon did not start listening";
+    }
+    StandInDaemon(const StandInDaemon&) = delete;
+    StandInDaemon& operator=(const StandInDaemon&) = delete;
+    ~StandInDaemon() { Stop(); }
+
+    // Ends the daemon; its exit code (0xFFFFFFFF when it did not end).
+    DWORD Stop() {
+        if (!process_) return exitCode_;
+        kv::unique_handle stop(
+            ::OpenEventW(EVENT_MODIFY_STATE, FALSE, (L"Local\\KvQmtDaemonStop_" + target_).c_str()));
+        if (stop) ::SetEvent(stop.get());
+        if (::WaitForSingleObject(process_.get(), 20000) != WAIT_OBJECT_0) ::TerminateProcess(process_.get(), 99);
+        ::GetExitCodeProcess(process_.get(), &exitCode_);
+        process_.reset();
+        return exitCode_;
+    }
+
+    bool listening() const { return listening_; }
+
+    // The record's lines, one per message taken.
+    std::vector<std::string> Records() const {
+        std::vector<std::string> lines;
+        const std::string text = ReadBytes(record_);
+        size_t start = 0;
+        for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return lines;
+    }
+
+private:
+    std::wstring target_;
+    std::wstring record_;
+    kv::unique_handle process_;
+    bool listening_ = false;
+    DWORD exitCode_ = 0xFFFFFFFF;
+};
+
+}  // namespace triggertest
