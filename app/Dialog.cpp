@@ -49,6 +49,8 @@ bool CDialog::OnCommand(WORD id, WORD notifyCode) {
 
 bool CDialog::OnTimer(UINT_PTR) { return false; }
 
+HBRUSH CDialog::OnCtlColorStatic(HDC, HWND) { return nullptr; }
+
 void CDialog::UpdateData(bool saveAndValidate) {
     CDataExchange exchange{this, saveAndValidate};
     DoDataExchange(&exchange);
@@ -74,8 +76,12 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     return dialog->HandleMessage(message, wParam, lParam);
 }
 
-INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_CTLCOLORSTATIC:
+            // One of the messages whose result a dialog procedure returns directly.
+            return reinterpret_cast<INT_PTR>(
+                OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
         case WM_COMMAND:
             return OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
         case WM_TIMER:

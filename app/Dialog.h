@@ -40,6 +40,9 @@ protected:
     virtual bool OnCommand(WORD id, WORD notifyCode);
     // A WM_TIMER; true when it was handled, false for the default processing.
     virtual bool OnTimer(UINT_PTR timerId);
+    // The brush a static control paints its background with; null for the
+    // dialog manager's own.
+    virtual HBRUSH OnCtlColorStatic(HDC dc, HWND control);
 
     void UpdateData(bool saveAndValidate);
     void EndDialog(INT_PTR result);

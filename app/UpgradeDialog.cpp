@@ -35,6 +35,11 @@ BOOL UpgradeDialog::OnInitDialog() {
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
     // The band begins right below the 55-pixel banner and runs past both edges.
     m_whiteBand.MoveWindow(-1, 55, 423, 85, false);
+    // The band lies behind the status text, which it overlaps: clipped to
+    // what its siblings leave free it cannot paint over the text, whichever
+    // of the two the system paints last.
+    const HWND band = m_whiteBand.GetSafeHwnd();
+    ::SetWindowLongPtrW(band, GWL_STYLE, ::GetWindowLongPtrW(band, GWL_STYLE) | WS_CLIPSIBLINGS);
     SetFont(m_font.GetSafeHandle(), true);
     SetWindowText(m_title);
 
@@ -75,6 +80,13 @@ bool UpgradeDialog::OnCommand(WORD id, WORD notifyCode) {
         return true;
     }
     return CDialog::OnCommand(id, notifyCode);
+}
+
+HBRUSH UpgradeDialog::OnCtlColorStatic(HDC dc, HWND control) {
+    // The status text stands on the white band.
+    if (control != m_statusText.GetSafeHwnd()) return CDialog::OnCtlColorStatic(dc, control);
+    ::SetBkColor(dc, RGB(255, 255, 255));
+    return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
 }
 
 bool UpgradeDialog::OnTimer(UINT_PTR timerId) {

@@ -54,4 +54,5 @@ protected:
     void OnOK() override;
     void OnCancel() override;
     bool OnCommand(WORD id, WORD notifyCode) override;
+    HBRUSH OnCtlColorStatic(HDC dc, HWND control) override;
 };

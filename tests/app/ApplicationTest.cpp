@@ -11,6 +11,7 @@
 #include "NX_Helpers.h"
 #include "TestLog.h"
 #include "TestRegistry.h"
+#include "WindowWatcher.h"
 
 using testsupport::Contains;
 
@@ -97,8 +98,15 @@ TEST_F(ApplicationRoads, UpgradeableProductForAUserWhoIsNotAdministratorEndsInTh
     FixedMembership notAdministrator(FALSE);
     Chg2013_dc_upgrade_forcerApp app(notAdministrator);
     const testsupport::LogMark mark(L"OvSA", L"dc_upgrade_tool");
+    testsupport::WindowWatcher person(::GetCurrentProcessId(), {});
 
     EXPECT_FALSE(app.InitInstance());
+    person.Stop();
+    const auto windows = person.Windows();
+    ASSERT_EQ(1u, windows.size());
+    EXPECT_EQ(L"K-Vantor Scanguard", windows[0].caption);
+    EXPECT_FALSE(windows[0].upgradeEnabled);
+    EXPECT_EQ(nullptr, app.m_pMainWnd);
     EXPECT_EQ(ExitCode::Failure, app.ExitInstance());
     EXPECT_EQ(1, notAdministrator.checks);
     EXPECT_TRUE(app.m_isScanguard);
@@ -113,7 +121,11 @@ TEST_F(ApplicationRoads, AdministratorGetsTheOfferAndOnlyUpgradeableProductsAskF
     testsupport::SeedProduct(L"1.60.0", true, L"7_1");
     FixedMembership administrator(TRUE);
     Chg2013_dc_upgrade_forcerApp app(administrator);
+    testsupport::WindowWatcher person(::GetCurrentProcessId(), {});
     EXPECT_FALSE(app.InitInstance());
+    person.Stop();
+    ASSERT_EQ(1u, person.Windows().size());
+    EXPECT_TRUE(person.Windows()[0].upgradeEnabled);
     EXPECT_EQ(ExitCode::UserClosedOffer, app.ExitInstance());
     EXPECT_EQ(1, administrator.checks);
     EXPECT_FALSE(app.m_isScanguard);
@@ -122,15 +134,21 @@ TEST_F(ApplicationRoads, AdministratorGetsTheOfferAndOnlyUpgradeableProductsAskF
     testsupport::SeedProduct(L"1.71.0", true);
     FixedMembership untouched(FALSE);
     Chg2013_dc_upgrade_forcerApp upToDate(untouched);
+    testsupport::WindowWatcher nextPerson(::GetCurrentProcessId(), {});
     EXPECT_FALSE(upToDate.InitInstance());
+    nextPerson.Stop();
+    EXPECT_EQ(1u, nextPerson.Windows().size());
     EXPECT_EQ(ExitCode::Success, upToDate.ExitInstance());
     EXPECT_EQ(0, untouched.checks);
 }
 
 TEST_F(ApplicationRoads, TheMutexIsFreeForTheNextCopyWhenTheRunEnds) {
+    testsupport::SeedProduct(L"1.71.0", true);
     FixedMembership administrator(TRUE);
     Chg2013_dc_upgrade_forcerApp app(administrator);
+    testsupport::WindowWatcher person(::GetCurrentProcessId(), {});
     EXPECT_FALSE(app.InitInstance());
+    person.Stop();
     bool nextCopyAcquired = false;
     std::thread nextCopy([&] {
         kv::unique_handle mutex = NX_Helpers::AllocateSingleInstanceMutex();
@@ -159,7 +177,10 @@ TEST_F(ApplicationRoads, SecondCopyEndsAtOnceWithItsOwnExitCode) {
     FixedMembership administrator(TRUE);
     Chg2013_dc_upgrade_forcerApp app(administrator);
     const testsupport::LogMark mark(L"OvSA", L"dc_upgrade_tool");
+    testsupport::WindowWatcher person(::GetCurrentProcessId(), {});
     EXPECT_FALSE(app.InitInstance());
+    person.Stop();
+    EXPECT_TRUE(person.Windows().empty());
     EXPECT_EQ(ExitCode::AnotherCopyRunning, app.ExitInstance());
     const std::wstring log = mark.NewText();
     EXPECT_TRUE(Contains(log, L"Another copy of this app already running! Exiting...")) << log;

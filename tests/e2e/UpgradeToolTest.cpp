@@ -1,5 +1,5 @@
-// The real upgrade_tool.exe under a seeded registry, judged by its exit code
-// and its log.
+// The real upgrade_tool.exe under a seeded registry, judged by the windows
+// it shows, its exit code and its log.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,9 +9,12 @@
 #include "TestLog.h"
 #include "TestRegistry.h"
 #include "UniqueHandle.h"
+#include "WindowWatcher.h"
 
 using testsupport::Contains;
 using testsupport::SeedProduct;
+using testsupport::Answer;
+using testsupport::SeenWindow;
 using testsupport::View;
 
 namespace {
@@ -27,9 +30,12 @@ struct ToolRun {
     DWORD exitCode = 0xFFFFFFFF;
     bool finished = false;
     std::wstring log;
+    std::vector<SeenWindow> windows;
 };
 
-ToolRun RunTool(const std::wstring& arguments = L"", DWORD timeoutMs = 30000) {
+// Runs the tool; each window it shows is answered in turn (Close when the
+// list runs out).
+ToolRun RunTool(const std::wstring& arguments = L"", std::vector<Answer> answers = {}, DWORD timeoutMs = 30000) {
     const testsupport::LogMark mark(L"OvSA", L"dc_upgrade_tool");
     std::wstring commandLine = L"\"" + ToolPath() + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
@@ -47,6 +53,7 @@ ToolRun RunTool(const std::wstring& arguments = L"", DWORD timeoutMs = 30000) {
     }
     kv::unique_handle processHandle(process.hProcess);
     kv::unique_handle threadHandle(process.hThread);
+    testsupport::WindowWatcher person(process.dwProcessId, std::move(answers));
     if (::WaitForSingleObject(processHandle.get(), timeoutMs) == WAIT_OBJECT_0) {
         run.finished = true;
         ::GetExitCodeProcess(processHandle.get(), &run.exitCode);
@@ -54,8 +61,24 @@ ToolRun RunTool(const std::wstring& arguments = L"", DWORD timeoutMs = 30000) {
         ::TerminateProcess(processHandle.get(), 1);
         ::WaitForSingleObject(processHandle.get(), 5000);
     }
+    person.Stop();
+    run.windows = person.Windows();
     run.log = mark.NewText();
     return run;
+}
+
+const wchar_t kHomeguard[] = L"K-Vantor Homeguard";
+const wchar_t kUpToDateText[] = L"Your product is already up to date.";
+const wchar_t kFailedText[] = L"Product upgrade failed";
+const wchar_t kOfferText[] = L"Product upgrade available";
+
+// One window with the caption and text, whose Upgrade button is offered or not.
+void ExpectWindow(const SeenWindow& seen, const std::wstring& caption, const std::wstring& status, bool offered) {
+    EXPECT_EQ(caption, seen.caption);
+    EXPECT_EQ(status, seen.status);
+    EXPECT_EQ(offered, seen.upgradeEnabled) << "Upgrade button of \"" << std::string(status.begin(), status.end())
+                                            << "\"";
+    EXPECT_TRUE(seen.closeEnabled);
 }
 
 class UpgradeTool : public ::testing::Test {
@@ -66,9 +89,13 @@ protected:
 
 TEST_F(UpgradeTool, UpToDateProductEndsWithTheUpToDateWindowAndSuccess) {
     SeedProduct(L"1.71.0", true);
-    const ToolRun run = RunTool();
+    const ToolRun run = RunTool(L"--lang en");
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(1u, run.windows.size());
+    ExpectWindow(run.windows[0], kHomeguard, kUpToDateText, false);
+    EXPECT_EQ(L"&Close", run.windows[0].closeText);
+    EXPECT_EQ(L"Upgrade", run.windows[0].upgradeText);
     EXPECT_TRUE(Contains(run.log, L"NX_Helpers::NXIsUpToDateAlready: NX is up to date already")) << run.log;
     EXPECT_TRUE(Contains(run.log, L"Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow: ")) << run.log;
     // The up-to-date test comes first: the upgradeable test never runs.
@@ -77,11 +104,21 @@ TEST_F(UpgradeTool, UpToDateProductEndsWithTheUpToDateWindowAndSuccess) {
     EXPECT_TRUE(Contains(run.log, L"LOG AUTO-CLOSED")) << run.log;
 }
 
-TEST_F(UpgradeTool, UpgradeableProductGetsTheOfferWhichEndsUnaccepted) {
+TEST_F(UpgradeTool, UpgradeableProductGetsTheOfferWhichCloseEscapeAndTheCloseBoxDecline) {
     SeedProduct(L"1.57.0", true);
-    const ToolRun run = RunTool();
+    for (const Answer decline : {Answer::Escape, Answer::CloseBox}) {
+        const ToolRun run = RunTool(L"-l en", {decline});
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(1602u, run.exitCode);
+        ASSERT_EQ(1u, run.windows.size());
+        ExpectWindow(run.windows[0], kHomeguard, kOfferText, true);
+        EXPECT_TRUE(Contains(run.log, L"ShowUpgradeAvailableWindow: UpgradeAvailable returned 2")) << run.log;
+    }
+    const ToolRun run = RunTool(L"-l en", {Answer::Close});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(1602u, run.exitCode);
+    ASSERT_EQ(1u, run.windows.size());
+    EXPECT_TRUE(Contains(run.log, L"ShowUpgradeAvailableWindow: UpgradeAvailable returned 2")) << run.log;
     EXPECT_TRUE(Contains(run.log, L"NX_Helpers::NXIsUpToDateAlready: NX is not up to date")) << run.log;
     EXPECT_TRUE(Contains(run.log, L"NX_Helpers::UpgradeableHGInstalledForRetailOperator: Found correct version"))
         << run.log;
@@ -97,13 +134,14 @@ TEST_F(UpgradeTool, TooOldProductTakesTheFreshInstallRoad) {
     EXPECT_TRUE(Contains(run.log, L"Installed product is too old for this tool to work: 1.56.999. Need at least 1.57"))
         << run.log;
     EXPECT_TRUE(Contains(run.log, L"fresh install")) << run.log;
-    EXPECT_FALSE(Contains(run.log, L"Window: ")) << run.log;
 }
 
 TEST_F(UpgradeTool, MachineWithoutTheProductTakesTheFreshInstallRoad) {
-    const ToolRun run = RunTool();
+    const ToolRun run = RunTool(L"-l en");
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(1603u, run.exitCode);
+    ASSERT_EQ(1u, run.windows.size());
+    ExpectWindow(run.windows[0], kHomeguard, kFailedText, false);
     EXPECT_TRUE(Contains(run.log, L"Product is not installed. Returned error: 1")) << run.log;
     EXPECT_TRUE(Contains(run.log, L"no installer was started")) << run.log;
 }
@@ -147,10 +185,12 @@ TEST_F(UpgradeTool, AppIdTwoIsTheScanguardFamilyAndAnyOtherIdHomeguard) {
                           Case{L"20_1", L"Product family: Homeguard"}, Case{L"2", L"Product family: Homeguard"}}) {
         testsupport::RemoveProductState();
         SeedProduct(L"1.71.0", true, c.mapping);
-        const ToolRun run = RunTool();
+        const ToolRun run = RunTool(L"-l en");
         ASSERT_TRUE(run.finished) << c.mapping;
         EXPECT_EQ(0u, run.exitCode) << c.mapping;
         EXPECT_TRUE(Contains(run.log, c.family)) << c.mapping << "\n" << run.log;
+        ASSERT_EQ(1u, run.windows.size());
+        EXPECT_EQ(Contains(c.family, L"Scanguard") ? L"K-Vantor Scanguard" : kHomeguard, run.windows[0].caption);
     }
 }
 
@@ -158,7 +198,7 @@ TEST_F(UpgradeTool, SecondCopyEndsAtOnceWhileTheFirstHoldsTheMutex) {
     SeedProduct(L"1.71.0", true);
     kv::unique_handle firstCopy(::CreateMutexW(nullptr, TRUE, NX_Helpers::kSingleInstanceMutexName));
     ASSERT_TRUE(firstCopy);
-    const ToolRun run = RunTool(L"", 10000);
+    const ToolRun run = RunTool(L"", {}, 10000);
     ::ReleaseMutex(firstCopy.get());
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(1618u, run.exitCode);
@@ -166,7 +206,7 @@ TEST_F(UpgradeTool, SecondCopyEndsAtOnceWhileTheFirstHoldsTheMutex) {
                                   L"running! Exiting..."))
         << run.log;
     EXPECT_FALSE(Contains(run.log, L"Installed version")) << run.log;
-    EXPECT_FALSE(Contains(run.log, L"Window: ")) << run.log;
+    EXPECT_TRUE(run.windows.empty());
 }
 
 TEST_F(UpgradeTool, MutexIsReleasedNotAbandonedWhenTheRunEnds) {
@@ -181,14 +221,42 @@ TEST_F(UpgradeTool, MutexIsReleasedNotAbandonedWhenTheRunEnds) {
     ::ReleaseMutex(observer.get());
 }
 
-TEST_F(UpgradeTool, MalformedCommandLinesAreIgnoredAndTheRoadIsStillChosen) {
+TEST_F(UpgradeTool, LanguageOptionChoosesTheTextsAndAMalformedLineCountsForNothing) {
     SeedProduct(L"1.71.0", true);
-    for (const wchar_t* arguments : {L"--lang fi", L"-l de", L"--lang", L"--bogus", L"--lang fi -l de",
-                                     L"--lang \"unterminated", L"\"\" -x", L"word --lang fi"}) {
-        const ToolRun run = RunTool(arguments);
-        ASSERT_TRUE(run.finished) << arguments;
-        EXPECT_EQ(0u, run.exitCode) << arguments;
-        EXPECT_TRUE(Contains(run.log, L"ShowNXIsUpToDateWindow")) << arguments << "\n" << run.log;
+    struct Case {
+        const wchar_t* arguments;
+        const wchar_t* caption;
+        const wchar_t* status;  // null: the detected language's text, whatever it is
+        const wchar_t* closeText;
+    };
+    const Case cases[] = {
+        {L"--lang fi", kHomeguard, L"Tuotteesi on jo ajan tasalla.", L"&Sulje"},
+        {L"-l de", kHomeguard, L"Ihr Produkt ist bereits auf dem neuesten Stand.", L"&Schlie\u00DFen"},
+        // The table's language match is exact: nothing matches, every text is "#" and its key.
+        {L"-l FI", L"#Product_HG", L"#UpToDate", L"#Close"},
+        {L"--lang xx", L"#Product_HG", L"#UpToDate", L"#Close"},
+        {L"--lang", kHomeguard, nullptr, nullptr},
+        {L"--bogus -l fi", kHomeguard, nullptr, nullptr},
+        {L"--lang fi -l de", kHomeguard, nullptr, nullptr},
+        {L"--lang \"unterminated", kHomeguard, nullptr, nullptr},
+        {L"\"\" -x", kHomeguard, nullptr, nullptr},
+        {L"word --lang fi", kHomeguard, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunTool(c.arguments);
+        ASSERT_TRUE(run.finished) << c.arguments;
+        EXPECT_EQ(0u, run.exitCode) << c.arguments;
+        EXPECT_TRUE(Contains(run.log, L"ShowNXIsUpToDateWindow")) << c.arguments << "\n" << run.log;
+        ASSERT_EQ(1u, run.windows.size()) << c.arguments;
+        EXPECT_EQ(c.caption, run.windows[0].caption) << c.arguments;
+        if (c.status) {
+            EXPECT_EQ(c.status, run.windows[0].status) << c.arguments;
+            EXPECT_EQ(c.closeText, run.windows[0].closeText) << c.arguments;
+        } else {
+            // Ignored lines fall back to the detected language, never to the keys.
+            EXPECT_NE(L'#', run.windows[0].status.empty() ? L'#' : run.windows[0].status[0]) << c.arguments;
+            EXPECT_FALSE(Contains(run.log, L"Language set to 'fi'")) << c.arguments;
+        }
     }
 }
 
