@@ -152,8 +152,8 @@ DWORD Transfer(HANDLE pipe, HANDLE ioEvent, HANDLE stopEvent, bool write, void* 
     return 0;
 }
 
-// Reads one message from a connected sender and records it; the status for
-// the sender, or false when the connection broke.
+// Reads one message from a connected sender, records it and answers with
+// the status; false when the connection broke before the answer went out.
 bool Serve(HANDLE pipe, HANDLE ioEvent, HANDLE stopEvent, const Options& options, bool& recorded) {
     recorded = false;
     qmtipc::MessageHeader header{};
