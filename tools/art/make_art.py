@@ -438,17 +438,30 @@ ACCENT_R = hex_rgb("#47dcc0")
 def banner_background(x, y):
     # A diagonal blue-to-teal sweep, darkest at the left where the emblem sits.
     t = (x + (BANNER_H - y) * 0.9) / (BANNER_W + BANNER_H * 0.9)
-    if t < 0.55:
-        c = mix(NAVY, BLUE, smooth(t / 0.55))
+    if t < 0.42:
+        c = mix(NAVY, BLUE, smooth(t / 0.42))
     else:
-        c = mix(BLUE, TEAL, smooth((t - 0.55) / 0.45))
+        c = mix(BLUE, TEAL, smooth((t - 0.42) / 0.38))
     # A soft glow behind the emblem.
     d = math.hypot((x - 34) / 70.0, (y - 27) / 40.0)
     glow = max(0.0, 1.0 - d) ** 2 * 0.35
     c = mix(c, hex_rgb("#2a78d0"), glow)
     # A faint darkening towards the top edge gives the band some depth.
     c = mix(c, (0, 0, 0), 0.10 * (1 - y / BANNER_H))
-    return c
+    # Both ends settle on one flat colour: where the dialog is wider than the
+    # bitmap (other fonts, higher DPI), the centring static control fills its
+    # margins with the bitmap's top-left pixel, and the banner then runs on
+    # seamlessly into them.
+    return mix(EDGE, c, edge_weight(x))
+
+
+def edge_weight(x):
+    return smooth(x / LEFT_RAMP) * smooth((BANNER_W - x) / RIGHT_RAMP)
+
+
+EDGE = mix(hex_rgb("#0a2358"), (0, 0, 0), 0.12)
+LEFT_RAMP = 14.0
+RIGHT_RAMP = 120.0
 
 
 def wave_lines():
@@ -469,7 +482,7 @@ def wave_lines():
 
         def fade(x, _y, strength=strength):
             # The lines rise out of the background to the right of the name.
-            return strength * smooth((x - start) / (WAVE_START + 50 - start))
+            return strength * smooth((x - start) / (WAVE_START + 50 - start)) * edge_weight(x)
 
         lines.append((stroke(pts, 1.0), fade))
     return lines
@@ -511,7 +524,11 @@ def make_banner():
     def accent_color(x, _y):
         return mix(ACCENT_L, ACCENT_R, x / BANNER_W)
 
-    img.paint(accent, accent_color)
+    def accent_opacity(x, _y):
+        # Faded out at both ends, like the background, into the margin colour.
+        return smooth(min(x, BANNER_W - x) / 60.0)
+
+    img.paint(accent, accent_color, accent_opacity)
     return img
 
 
