@@ -46,6 +46,23 @@ bool ToDer(std::vector<BYTE>& bytes) {
     return true;
 }
 
+// The machine's root store keeps each certificate under its SHA-1 hash. Some
+// stores (Wine's) report a deletion done and keep the entry; it is removed
+// from there as well.
+bool RemoveStoredEntry(PCCERT_CONTEXT certificate) {
+    BYTE hash[20];
+    DWORD size = sizeof(hash);
+    if (!::CertGetCertificateContextProperty(certificate, CERT_HASH_PROP_ID, hash, &size) || size != sizeof(hash)) {
+        return false;
+    }
+    wchar_t key[128] = L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
+    wchar_t* end = key + wcslen(key);
+    for (DWORD i = 0; i < size; ++i, end += 2) _snwprintf(end, 3, L"%02X", hash[i]);
+    *end = L'\0';
+    const LONG status = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -83,6 +100,7 @@ int wmain(int argc, wchar_t** argv) {
             ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, certificate, nullptr);
         // Deleting frees the found context; a certificate not there is already gone.
         ok = found == nullptr || ::CertDeleteCertificateFromStore(found);
+        ok = RemoveStoredEntry(certificate) && ok;
     } else {
         ok = ::CertAddCertificateContextToStore(store, certificate, CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
     }
