@@ -196,7 +196,55 @@ bool FindCloseBox(HWND dialog, POINT* point) {
     return false;
 }
 
+bool UnderWine() {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+bool KeyIsEmpty(const std::wstring& path) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    DWORD subkeys = 1;
+    DWORD values = 1;
+    const LONG status = ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                                           nullptr, nullptr, nullptr, nullptr);
+    ::RegCloseKey(key);
+    return status == ERROR_SUCCESS && subkeys == 0 && values == 0;
+}
+
+const wchar_t kDecorated[] = L"Decorated";
+
 }  // namespace
+
+WineDrawsOwnCaption::WineDrawsOwnCaption() {
+    if (!UnderWine()) return;
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    const wchar_t* name = path;
+    for (const wchar_t* c = path; *c; ++c) {
+        if (*c == L'\\' || *c == L'/') name = c + 1;
+    }
+    const std::wstring appKey = std::wstring(L"Software\\Wine\\AppDefaults\\") + name;
+    const std::wstring driverKey = appKey + L"\\X11 Driver";
+    // A setting that someone else made stays as it is, and stays after us.
+    if (::RegGetValueW(HKEY_CURRENT_USER, driverKey.c_str(), kDecorated, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+        ERROR_SUCCESS) {
+        return;
+    }
+    if (::RegSetKeyValueW(HKEY_CURRENT_USER, driverKey.c_str(), kDecorated, REG_SZ, L"N", 2 * sizeof(wchar_t)) ==
+        ERROR_SUCCESS) {
+        key_ = driverKey;
+        appKey_ = appKey;
+    }
+}
+
+WineDrawsOwnCaption::~WineDrawsOwnCaption() {
+    if (key_.empty()) return;
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, key_.c_str(), kDecorated);
+    if (KeyIsEmpty(key_)) ::RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+    if (KeyIsEmpty(appKey_)) ::RegDeleteKeyW(HKEY_CURRENT_USER, appKey_.c_str());
+}
 
 void SetPreferredInputMethod(InputMethod method) {
     g_preferred = method == InputMethod::Messages ? InputMethod::Messages : InputMethod::RealInput;

@@ -32,8 +32,10 @@ enum class InputMethod {
 void SetPreferredInputMethod(InputMethod method);
 InputMethod LastInputMethod();
 
-// The first visible top-level dialog (class "#32770") of the process, or of any
-// process when processId is 0; polls every 50 ms; nullptr after timeoutMs.
+// The first visible and enabled top-level dialog (class "#32770"), topmost
+// first, of the process, or of any process when processId is 0 (a dialog
+// disabled under a nested modal one is passed over); polls every 50 ms;
+// nullptr after timeoutMs.
 HWND WaitForDialog(DWORD processId, DWORD timeoutMs);
 
 // The dialog found first right now, without waiting (nullptr when none).
@@ -53,6 +55,28 @@ bool Click(HWND dialog, int id);
 bool PressEscape(HWND dialog);
 // A click on the caption's close box.
 bool PressCloseBox(HWND dialog);
+
+// Under Wine without a window manager (Xvfb), a captioned window is left for
+// the window manager to decorate, so nothing draws its caption and a click
+// on the close box falls through to the desktop. This asks Wine, for this
+// program only, to draw the caption itself, as Windows does. It must run
+// before the first window is made (Wine reads it when its display driver
+// loads), for example from a global object of a test program; the
+// destructor removes the setting again (one made by someone else is left
+// alone). Does nothing on Windows. Scripts get
+// the same for every program with the value Decorated = "N" under
+// HKCU\Software\Wine\X11 Driver of their prefix.
+class WineDrawsOwnCaption {
+public:
+    WineDrawsOwnCaption();
+    ~WineDrawsOwnCaption();
+    WineDrawsOwnCaption(const WineDrawsOwnCaption&) = delete;
+    WineDrawsOwnCaption& operator=(const WineDrawsOwnCaption&) = delete;
+
+private:
+    std::wstring key_;     // HKCU path of the value's key, empty when not set by us
+    std::wstring appKey_;
+};
 
 // True once the window is destroyed or hidden (a modal dialog is hidden as
 // soon as EndDialog runs); false after timeoutMs.

@@ -13,7 +13,7 @@ using namespace testdialog;
 namespace {
 
 // Made before main, ahead of the first window.
-const WineDrawsOwnCaption g_ownCaption;
+const DialogDriver::WineDrawsOwnCaption g_ownCaption;
 
 class DialogDriverByMethod : public ::testing::TestWithParam<InputMethod> {
 protected:
@@ -185,6 +185,27 @@ TEST(DialogDriverTest, ActionsOnMissingTargetsFail) {
     EXPECT_FALSE(DialogDriver::PressEscape(nullptr));
     EXPECT_FALSE(DialogDriver::PressCloseBox(nullptr));
     EXPECT_TRUE(DialogDriver::WaitForClose(nullptr, 100)) << "no window is a closed window";
+}
+
+}  // namespace
+
+namespace {
+
+bool CaptionSettingPresent() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name = path;
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    const std::wstring key = L"Software\\Wine\\AppDefaults\\" + name + L"\\X11 Driver";
+    return ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Decorated", RRF_RT_REG_SZ, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+}
+
+TEST(DialogDriverTest, CaptionSettingMadeBySomeoneElseOutlivesASecondHolder) {
+    if (!::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "Wine only";
+    ASSERT_TRUE(CaptionSettingPresent()) << "the program's global holder set it";
+    { const DialogDriver::WineDrawsOwnCaption second; }
+    EXPECT_TRUE(CaptionSettingPresent());
 }
 
 }  // namespace

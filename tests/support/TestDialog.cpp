@@ -74,30 +74,7 @@ INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     }
 }
 
-bool UnderWine() {
-    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
-}
-
 }  // namespace
-
-WineDrawsOwnCaption::WineDrawsOwnCaption() {
-    if (!UnderWine()) return;
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
-    const wchar_t* name = path;
-    for (const wchar_t* c = path; *c; ++c) {
-        if (*c == L'\\' || *c == L'/') name = c + 1;
-    }
-    key_ = std::wstring(L"Software\\Wine\\AppDefaults\\") + name;
-    const std::wstring driverKey = key_ + L"\\X11 Driver";
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, driverKey.c_str(), L"Decorated", REG_SZ, L"N", 2 * sizeof(wchar_t));
-}
-
-WineDrawsOwnCaption::~WineDrawsOwnCaption() {
-    if (!key_.empty()) ::RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
-}
 
 INT_PTR RunWhile(const std::function<void(HWND)>& drive) {
     TemplateWriter writer;

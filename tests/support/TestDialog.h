@@ -22,23 +22,6 @@ extern const wchar_t kStatus[];
 extern const wchar_t kEnabledText[];
 extern const wchar_t kCloseText[];
 
-// Under Wine without a window manager (Xvfb), a captioned window is left for
-// the window manager to decorate, so nothing draws its caption and a click
-// on the close box falls through to the desktop. This asks Wine, for this
-// program only, to draw the caption itself, as Windows does. It must run
-// before the first window is made (Wine reads it when its display driver
-// loads); the destructor removes the setting again. Does nothing on Windows.
-class WineDrawsOwnCaption {
-public:
-    WineDrawsOwnCaption();
-    ~WineDrawsOwnCaption();
-    WineDrawsOwnCaption(const WineDrawsOwnCaption&) = delete;
-    WineDrawsOwnCaption& operator=(const WineDrawsOwnCaption&) = delete;
-
-private:
-    std::wstring key_;
-};
-
 // Runs the dialog on the calling thread while `drive` runs on a second thread
 // with the dialog's window (nullptr when none appeared in time). Returns the
 // dialog's result; kSafetyTimeout when nothing ended it within 20 seconds.
