@@ -1,7 +1,8 @@
 #pragma once
 // What the upgrade-action tests share: build outputs by their Windows paths,
 // scratch folders, whole-file bytes, a process that holds a file, and the
-// stand-in daemon started and stopped around a test.
+// stand-in daemon started and stopped around a test. The last two need the
+// build paths KV_FILE_LOCKER_PATH and KV_QMTDAEMON_PATH defined.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -134,6 +135,7 @@ inline kv::unique_handle StartProcess(const std::wstring& commandLine) {
     return kv::unique_handle(process.hProcess);
 }
 
+#ifdef KV_FILE_LOCKER_PATH
 // Another process holds path open without sharing for holdMs from the
 // moment the constructor returns.
 class FileHolder {
@@ -162,6 +164,9 @@ private:
     bool holding_ = false;
 };
 
+#endif  // KV_FILE_LOCKER_PATH
+
+#ifdef KV_QMTDAEMON_PATH
 // The stand-in daemon (tools/qmtdaemon) listening for a target, recording
 // into a file of the scratch folder; stopped through its stop event.
 class StandInDaemon {
@@ -215,5 +220,7 @@ private:
     bool listening_ = false;
     DWORD exitCode_ = 0xFFFFFFFF;
 };
+
+#endif  // KV_QMTDAEMON_PATH
 
 }  // namespace triggertest
