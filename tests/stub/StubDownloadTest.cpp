@@ -118,6 +118,21 @@ TEST_F(StubDownload, SignedInstallerIsFetchedVerifiedAndStartedBehindTheWaitDial
     EXPECT_TRUE(proxied) << "the installer URL was not asked for; requests:\n" << seen;
 }
 
+// The program itself finds no session under Wine and sets no proxy: the
+// download then goes through WinINet's preconfigured setting, here the
+// http_proxy variable, as in the end-to-end runs and the demo.
+TEST_F(StubDownload, PreconfiguredProxyCarriesTheDownloadWhenNoneIsSet) {
+    QmtDownload::SetDownloadProxy(nullptr);
+    const std::wstring proxy = L"http://" + TestServer::ProxyAddress();
+    ::SetEnvironmentVariableW(L"http_proxy", proxy.c_str());
+    Serve("kvantor-signed.exe");
+    LogCapture log;
+    const bool started = Run();
+    ::SetEnvironmentVariableW(L"http_proxy", nullptr);
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(WaitForMarker(20000)) << "the installer did not run";
+}
+
 TEST_F(StubDownload, UnsignedInstallerIsNotStarted) {
     Serve("unsigned.exe");
     LogCapture log;
