@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "ActiveUserProxy.h"
 #include "CustLoc.h"
 #include "ExitCode.h"
 #include "HostsRepair.h"
@@ -12,7 +13,9 @@
 #include "Logger.h"
 #include "NX_Helpers.h"
 #include "OptionParser.h"
+#include "StubInstaller.h"
 #include "UniqueHandle.h"
+#include "UpdateTrigger.h"
 #include "UpgradeDialog.h"
 
 using namespace KvQmtLogging;
@@ -110,10 +113,16 @@ void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
         ShowUpgradeFailedWindow();
         return;
     }
-    // The installer download is not part of this build yet: nothing was
-    // installed, so the run must not count as a success.
-    LogMessage(LogError, L"%s: Fresh install is not available in this build; no installer was started", self);
-    ShowUpgradeFailedWindow();
+    UpgradeDialog pleaseWait;
+    InitDialogTexts(pleaseWait);
+    pleaseWait.m_message = m_pCustLoc->GetString(L"PleaseWait");
+    pleaseWait.m_waitMode = true;
+    UseProxyFromActiveUser();
+    if (!DownloadAndRunStub(pleaseWait)) {
+        ShowUpgradeFailedWindow();
+        return;
+    }
+    SetExitCode(ExitCode::Success);
 }
 
 void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() { m_language = LanguageOption(::GetCommandLineW()); }
@@ -163,10 +172,16 @@ void Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow() {
         SetExitCode(ExitCode::UserClosedOffer);
         return;
     }
-    // The upgrade actions are not part of this build yet: nothing was
-    // upgraded, so the accepted offer ends in the failure window.
-    LogMessage(LogError, L"%s: Upgrade in place is not available in this build; nothing was changed", self);
-    ShowUpgradeFailedWindow();
+    // Each action runs whatever the one before it gave: the trigger is sent
+    // even when the cache edit failed; the segmentation's result is not used.
+    AddOperatorIDSegmentation();
+    const bool cacheEdited = ModifyVRKSCache();
+    const bool triggered = TriggerUpdate();
+    if (cacheEdited && triggered) {
+        ShowUpgradeInProgressWindow();
+    } else {
+        ShowUpgradeFailedWindow();
+    }
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow() {

@@ -9,63 +9,18 @@
 #include "TestLog.h"
 #include "TestRegistry.h"
 #include "UniqueHandle.h"
+#include "ToolRun.h"
 #include "WindowWatcher.h"
 
 using testsupport::Contains;
 using testsupport::SeedProduct;
 using testsupport::Answer;
+using testsupport::RunTool;
 using testsupport::SeenWindow;
+using testsupport::ToolRun;
 using testsupport::View;
 
 namespace {
-
-std::wstring ToolPath() {
-    // The build gives a Unix path; Wine maps the Unix root to drive Z:.
-    std::wstring path = L"Z:";
-    for (const char* c = KV_UPGRADE_TOOL_PATH; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
-
-struct ToolRun {
-    DWORD exitCode = 0xFFFFFFFF;
-    bool finished = false;
-    std::wstring log;
-    std::vector<SeenWindow> windows;
-};
-
-// Runs the tool; each window it shows is answered in turn (Close when the
-// list runs out).
-ToolRun RunTool(const std::wstring& arguments = L"", std::vector<Answer> answers = {}, DWORD timeoutMs = 30000) {
-    const testsupport::LogMark mark(L"OvSA", L"dc_upgrade_tool");
-    std::wstring commandLine = L"\"" + ToolPath() + L"\"";
-    if (!arguments.empty()) commandLine += L" " + arguments;
-    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back(L'\0');
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    ToolRun run;
-    if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        ADD_FAILURE() << "CreateProcessW failed: " << ::GetLastError();
-        return run;
-    }
-    kv::unique_handle processHandle(process.hProcess);
-    kv::unique_handle threadHandle(process.hThread);
-    testsupport::WindowWatcher person(process.dwProcessId, std::move(answers));
-    if (::WaitForSingleObject(processHandle.get(), timeoutMs) == WAIT_OBJECT_0) {
-        run.finished = true;
-        ::GetExitCodeProcess(processHandle.get(), &run.exitCode);
-    } else {
-        ::TerminateProcess(processHandle.get(), 1);
-        ::WaitForSingleObject(processHandle.get(), 5000);
-    }
-    person.Stop();
-    run.windows = person.Windows();
-    run.log = mark.NewText();
-    return run;
-}
 
 const wchar_t kHomeguard[] = L"K-Vantor Homeguard";
 const wchar_t kUpToDateText[] = L"Your product is already up to date.";

@@ -59,6 +59,13 @@ kv_wine_ensure_prefix() {
             # Wine draws the windows' frames itself (caption, close box): the
             # test display runs no window manager.
             wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 9>&-
+            # As on Windows, the dialog fonts fall back to a CJK font for the
+            # Japanese, Chinese and Korean texts.
+            local face
+            for face in Arial Tahoma "MS Shell Dlg" "Microsoft Sans Serif"; do
+                wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+                    /t REG_MULTI_SZ /d "wqy-microhei.ttc,WenQuanYi Micro Hei" /f </dev/null >/dev/null 2>&1 9>&-
+            done
             wineserver -w
             touch "$WINEPREFIX/.kv-booted"
         fi

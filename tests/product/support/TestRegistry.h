@@ -65,6 +65,27 @@ inline void DeleteTree(const std::wstring& path, View view = View::Program) {
     }
 }
 
+// The text of a REG_SZ value; false when it is missing or of another type.
+inline bool ReadString(const std::wstring& path, const std::wstring& name, std::wstring& text,
+                       View view = View::Program) {
+    kv::unique_hkey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view), key.put()) !=
+        ERROR_SUCCESS) {
+        key.release();
+        return false;
+    }
+    wchar_t buffer[1024] = {};
+    DWORD type = 0;
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    if (::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return false;
+    }
+    text = buffer;
+    return true;
+}
+
 // The product's keys as the probes read them.
 inline const wchar_t* QmtKey() { return L"SOFTWARE\\K-Vantor\\QMT"; }
 inline const wchar_t* FamilyKey() { return L"SOFTWARE\\K-Vantor\\QMT\\IDConverter\\FamilyID_200"; }
