@@ -147,12 +147,14 @@ tool_pid=$!
 if [ -z "$own_display" ]; then
     echo "== window:"
     dialog
+    shown=$(date +%s%N)
     case "$scenario" in
         fresh-install)
             # The please-wait window animates while the installer comes down.
             sleep 0.6; shoot fresh-install-1-please-wait
             sleep 1.2; shoot fresh-install-2-please-wait
             windriver wait-gone --timeout 120000
+            echo "== the please-wait window closed itself after about $(( ($(date +%s%N) - shown) / 100000000 ))00 ms"
             # A failure window follows only when the installer could not be had.
             if windriver wait --timeout 2000 >/dev/null 2>&1; then
                 echo "== window:"
