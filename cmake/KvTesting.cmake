@@ -14,7 +14,7 @@ add_subdirectory(${KV_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_
 
 include(GoogleTest)
 
-# kv_add_test(NAME name SOURCES ... LIBS ... [LOCK name] [TIMEOUT s] [DISPLAY] [SERIAL])
+# kv_add_test(NAME name SOURCES ... LIBS ... [LOCK name...] [TIMEOUT s] [DISPLAY] [SERIAL])
 # DISPLAY marks programs that show windows (they also take the lock "display_input").
 # LOCK names the machine-wide state of the prefix that the program's tests change
 # (a registry key, a system folder); CTest runs no two tests with one lock at once.
@@ -23,7 +23,7 @@ include(GoogleTest)
 # Each test case becomes one CTest test, found by running the program under
 # Wine just before the tests run.
 function(kv_add_test)
-  cmake_parse_arguments(T "DISPLAY;SERIAL" "NAME;TIMEOUT;LOCK" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY;SERIAL" "NAME;TIMEOUT" "SOURCES;LIBS;LOCK" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()
@@ -37,10 +37,7 @@ function(kv_add_test)
     # top: no two programs that show windows run at once.
     list(APPEND locks display_input)
   endif()
-  if(locks)
-    string(REPLACE ";" "\\;" locks "${locks}")
-    list(APPEND props RESOURCE_LOCK ${locks})
-  endif()
+
   if(T_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
   endif()
@@ -51,4 +48,12 @@ function(kv_add_test)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES ${props})
+  if(locks)
+    # A list does not survive the discovery's PROPERTIES; the locks are set on
+    # the tests found, by a script that CTest reads after the discovery's own.
+    set(lock_script ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_locks.cmake)
+    file(WRITE ${lock_script}
+      "if(${T_NAME}_TESTS)\n  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES RESOURCE_LOCK \"${locks}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${lock_script})
+  endif()
 endfunction()

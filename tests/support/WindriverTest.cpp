@@ -61,10 +61,21 @@ ToolRun Windriver(const std::wstring& arguments) {
     kv::unique_handle processHandle(process.hProcess);
     kv::unique_handle threadHandle(process.hThread);
     writeEnd.reset();
+    // Read until the program has ended, not until the pipe closes: a process
+    // that the first window program of a session makes start (the desktop's)
+    // may inherit the pipe's write end and keep it open.
     char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(readEnd.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) run.out.append(buffer, got);
-    ::WaitForSingleObject(processHandle.get(), 30000);
+    const ULONGLONG deadline = ::GetTickCount64() + 30000;
+    for (;;) {
+        const bool ended = ::WaitForSingleObject(processHandle.get(), 20) == WAIT_OBJECT_0;
+        DWORD available = 0;
+        while (::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            DWORD got = 0;
+            if (!::ReadFile(readEnd.get(), buffer, sizeof(buffer), &got, nullptr) || got == 0) break;
+            run.out.append(buffer, got);
+        }
+        if (ended || ::GetTickCount64() >= deadline) break;
+    }
     ::GetExitCodeProcess(processHandle.get(), &run.exitCode);
     return run;
 }
@@ -75,13 +86,23 @@ bool HasLine(const std::string& out, const std::string& line) {
     return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
 }
 
+// Ends a dialog that a test has finished with. A typed Escape can go astray
+// while another program takes the foreground; the test is about something
+// else, so the command the key stands for is posted then.
+void CloseAfterwards(HWND dialog) {
+    DialogDriver::PressEscape(dialog);
+    if (!DialogDriver::WaitForClose(dialog, 5000)) {
+        ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        DialogDriver::WaitForClose(dialog, 5000);
+    }
+}
+
 TEST(WindriverTest, WaitPrintsEveryFactOneALineInUtf8) {
     ToolRun run;
     const INT_PTR result = RunWhile([&](HWND dialog) {
         if (!dialog) return;
         run = Windriver(L"wait --timeout 5000" + Pid());
-        DialogDriver::PressEscape(dialog);
-        DialogDriver::WaitForClose(dialog, 5000);
+        CloseAfterwards(dialog);
     });
     EXPECT_EQ(IDCANCEL, result);
     EXPECT_EQ(0u, run.exitCode) << run.out;
@@ -101,8 +122,7 @@ TEST(WindriverTest, ReportsADisabledButton) {
         if (!dialog) return;
         ::EnableWindow(::GetDlgItem(dialog, kEnabledButton), FALSE);
         run = Windriver(L"wait" + Pid());
-        DialogDriver::PressEscape(dialog);
-        DialogDriver::WaitForClose(dialog, 5000);
+        CloseAfterwards(dialog);
     });
     EXPECT_TRUE(HasLine(run.out, "1006.enabled=0")) << run.out;
     EXPECT_TRUE(HasLine(run.out, "1006.visible=1")) << run.out;
@@ -146,8 +166,7 @@ TEST(WindriverTest, WaitGoneWaitsForTheDialogToClose) {
     RunWhile([&](HWND dialog) {
         if (!dialog) return;
         whileOpen = Windriver(L"wait-gone --timeout 300" + Pid());
-        DialogDriver::PressEscape(dialog);
-        DialogDriver::WaitForClose(dialog, 5000);
+        CloseAfterwards(dialog);
         afterClose = Windriver(L"wait-gone --timeout 300" + Pid());
     });
     EXPECT_EQ(1u, whileOpen.exitCode) << whileOpen.out;
@@ -161,8 +180,7 @@ TEST(WindriverTest, NoDialogAndMissingControlsAreFailures) {
     RunWhile([&](HWND dialog) {
         if (!dialog) return;
         missing = Windriver(L"click 4242" + Pid());
-        DialogDriver::PressEscape(dialog);
-        DialogDriver::WaitForClose(dialog, 5000);
+        CloseAfterwards(dialog);
     });
     EXPECT_EQ(3u, missing.exitCode) << missing.out;
 }
