@@ -57,3 +57,15 @@ function(kv_add_test)
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${lock_script})
   endif()
 endfunction()
+
+# Test programs added after this in the calling folder run beside a scriptable
+# HTTP server and proxy of their own, started and stopped around each Wine run
+# by tools/httpserver/run-with-server.sh.
+macro(kv_use_test_server)
+  set(KV_DOWNLOAD_SERVER_LAUNCHER ${CMAKE_SOURCE_DIR}/tools/httpserver/run-with-server.sh)
+  configure_file(${CMAKE_SOURCE_DIR}/tools/httpserver/wine-run-with-server.sh.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/wine-run-with-server.sh
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+                 @ONLY)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_BINARY_DIR}/wine-run-with-server.sh)
+endmacro()
