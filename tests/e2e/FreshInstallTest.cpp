@@ -7,6 +7,7 @@
 #include <string>
 
 #include "StubFixtures.h"
+#include "TestFiles.h"
 #include "TestRegistry.h"
 #include "TestServer.h"
 #include "ToolRun.h"
@@ -39,31 +40,6 @@ std::wstring SystemFolder(const wchar_t* below) {
     return std::wstring(windows) + below;
 }
 
-std::string ReadAll(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    kv::unique_hfile owner(file);
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-    return bytes;
-}
-
-void WriteAll(const std::wstring& path, const std::string& bytes) {
-    kv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    ASSERT_TRUE(file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-}
-
-bool WaitFor(const std::wstring& path, DWORD timeoutMs) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-        ::Sleep(50);
-    }
-    return false;
-}
-
 // A machine without the product whose hosts file names the maker; the
 // machine's previous hosts file comes back afterwards.
 class FreshInstall : public ::testing::Test {
@@ -71,9 +47,9 @@ protected:
     void SetUp() override {
         if (!TestServer::Available()) GTEST_SKIP() << "run through tools/httpserver/run-with-server.sh";
         testsupport::RemoveProductState();
-        saved_ = ReadAll(hosts_);
+        saved_ = testsupport::ReadBytes(hosts_);
         ::DeleteFileW(backup_.c_str());
-        WriteAll(hosts_, WithMakerLine());
+        ASSERT_TRUE(testsupport::WriteBytes(hosts_, WithMakerLine()));
         TestServer::SetProxyMode("origin");
         const std::wstring proxy = L"http://" + TestServer::ProxyAddress();
         ::SetEnvironmentVariableW(L"http_proxy", proxy.c_str());
@@ -86,7 +62,7 @@ protected:
     void TearDown() override {
         ::SetEnvironmentVariableW(L"http_proxy", nullptr);
         ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_MARKER", nullptr);
-        WriteAll(hosts_, saved_);
+        testsupport::WriteBytes(hosts_, saved_);
         ::DeleteFileW(backup_.c_str());
         ::DeleteFileW(marker_.c_str());
     }
@@ -97,8 +73,8 @@ protected:
     }
 
     void ExpectHostsRepaired() {
-        EXPECT_EQ(kOtherLines, ReadAll(hosts_));
-        EXPECT_EQ(WithMakerLine(), ReadAll(backup_));
+        EXPECT_EQ(kOtherLines, testsupport::ReadBytes(hosts_));
+        EXPECT_EQ(WithMakerLine(), testsupport::ReadBytes(backup_));
     }
 
     const std::wstring hosts_ = SystemFolder(L"\\System32\\drivers\\etc\\hosts");
@@ -123,7 +99,7 @@ TEST_F(FreshInstall, HostsRepairedThenTheSignedInstallerIsFetchedAndStartedBehin
     EXPECT_GE(run.windows[0].shownMs, 3400u);
     EXPECT_TRUE(Contains(run.log, L"UpgradeDialog::OnTimer: Timer stop signalled")) << run.log;
     EXPECT_TRUE(Contains(run.log, L"Signature check OK")) << run.log;
-    EXPECT_TRUE(WaitFor(marker_, 20000)) << "the installer did not run\n" << run.log;
+    EXPECT_TRUE(testsupport::WaitForFile(marker_, 20000)) << "the installer did not run\n" << run.log;
 }
 
 TEST_F(FreshInstall, UnsignedOrForeignInstallerIsNotStartedAndTheFailureWindowFollows) {
@@ -134,7 +110,7 @@ TEST_F(FreshInstall, UnsignedOrForeignInstallerIsNotStartedAndTheFailureWindowFo
         EXPECT_EQ(1603u, run.exitCode) << fixture << "\n" << run.log;
         ASSERT_EQ(2u, run.windows.size()) << fixture << "\n" << run.log;
         EXPECT_EQ(L"Product upgrade failed", run.windows[1].status);
-        EXPECT_FALSE(WaitFor(marker_, 1000)) << fixture;
+        EXPECT_FALSE(testsupport::WaitForFile(marker_, 1000)) << fixture;
     }
 }
 

@@ -8,18 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "TestLog.h"
 #include "UniqueHandle.h"
 #include "WindowWatcher.h"
 
 namespace testsupport {
 
-inline std::wstring ToolPath() {
-    // The build gives a Unix path; Wine maps the Unix root to drive Z:.
-    std::wstring path = L"Z:";
-    for (const char* c = KV_UPGRADE_TOOL_PATH; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
+inline std::wstring ToolPath() { return WindowsPath(KV_UPGRADE_TOOL_PATH); }
 
 struct ToolRun {
     DWORD exitCode = 0xFFFFFFFF;

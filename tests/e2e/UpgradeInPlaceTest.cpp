@@ -122,7 +122,7 @@ TEST_F(UpgradeInPlace, MissingCacheStillSendsTheTriggerButFails) {
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(1603u, run.exitCode) << run.log;
     EXPECT_EQ(1u, daemon.Records().size());
-    EXPECT_FALSE(triggertest::FileExists(cache_.path()));
+    EXPECT_FALSE(triggertest::Exists(cache_.path()));
 }
 
 TEST_F(UpgradeInPlace, DeclinedOfferChangesNothing) {

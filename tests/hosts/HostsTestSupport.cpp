@@ -47,27 +47,6 @@ TempFolder::TempFolder(const wchar_t* tag) {
 
 TempFolder::~TempFolder() { RemoveTree(path_); }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    kv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (file) ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-std::string ReadBytes(const std::wstring& path, bool* exists) {
-    kv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (exists) *exists = static_cast<bool>(file);
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (file && ::ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    return bytes;
-}
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void ConfigureTestLog(const wchar_t* logName) {
     KvQmtLogging::GetLogger().Configure(0, L"Test", logName);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "TestFiles.h"
+
 // A fresh folder under the temporary folder, removed with everything in it
 // (attributes cleared first) when the object goes.
 class TempFolder {
@@ -20,10 +22,9 @@ private:
     std::wstring path_;
 };
 
-void WriteBytes(const std::wstring& path, const std::string& bytes);
-// Empty, with exists false, when the file cannot be read.
-std::string ReadBytes(const std::wstring& path, bool* exists = nullptr);
-bool Exists(const std::wstring& path);
+using testsupport::Exists;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
 
 // The log text written by this process since the object was made.
 class LogCapture {

@@ -34,7 +34,6 @@ std::string WithoutDefaultPort(std::string url) {
     return url;
 }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 class StubDownload : public ::testing::Test {
 protected:
@@ -70,13 +69,7 @@ protected:
         return result;
     }
 
-    bool WaitForMarker(DWORD timeoutMs) {
-        for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-            if (Exists(marker_)) return true;
-            ::Sleep(50);
-        }
-        return false;
-    }
+    bool WaitForMarker(DWORD timeoutMs) { return testsupport::WaitForFile(marker_, timeoutMs); }
 
     // The target named by the "Downloaded to" line.
     static std::wstring DownloadedTarget(const LogCapture& log) {

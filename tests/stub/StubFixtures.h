@@ -3,15 +3,14 @@
 // (make-signed-fixtures.sh), by their Windows path in the prefix.
 #include <string>
 
+#include "TestFiles.h"
+
 #ifndef KV_STUB_FIXTURE_DIR
 #error "KV_STUB_FIXTURE_DIR names the folder of the signed fixtures"
 #endif
 
 inline std::wstring FixturePath(const wchar_t* name) {
-    // Z: is the Unix root in a Wine prefix.
-    std::wstring path = L"Z:";
-    for (const char* c = KV_STUB_FIXTURE_DIR; *c; ++c) path.push_back(*c == '/' ? L'\\' : static_cast<wchar_t>(*c));
-    return path + L"\\" + name;
+    return testsupport::WindowsPath(KV_STUB_FIXTURE_DIR) + L"\\" + name;
 }
 
 // The same file as the test server opens it.

@@ -58,13 +58,7 @@ protected:
         ::DeleteFileW(marker_.c_str());
         ::DeleteFileW(marker_.substr(0, marker_.size() - 8).c_str());
     }
-    bool WaitForMarker(DWORD timeoutMs) {
-        for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-            if (::GetFileAttributesW(marker_.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-            ::Sleep(50);
-        }
-        return false;
-    }
+    bool WaitForMarker(DWORD timeoutMs) { return testsupport::WaitForFile(marker_, timeoutMs); }
     std::wstring marker_;
 };
 

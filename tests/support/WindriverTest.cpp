@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DialogDriver.h"
+#include "TestFiles.h"
 #include "TestDialog.h"
 #include "UniqueHandle.h"
 
@@ -14,12 +15,7 @@ using namespace testdialog;
 
 namespace {
 
-std::wstring WindriverPath() {
-    // The build gives a Unix path; Wine maps the Unix root to drive Z:.
-    std::wstring path = L"Z:";
-    for (const char* c = KV_WINDRIVER_PATH; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
+std::wstring WindriverPath() { return testsupport::WindowsPath(KV_WINDRIVER_PATH); }
 
 std::string Utf8(const std::wstring& text) {
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,

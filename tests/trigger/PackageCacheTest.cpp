@@ -121,7 +121,7 @@ TEST_F(PackageCache, EmptyCacheFailsAsUnreadable) {
 
 TEST_F(PackageCache, MissingCacheFails) {
     EXPECT_FALSE(ModifyVRKSCache());
-    EXPECT_FALSE(triggertest::FileExists(cache_.path()));
+    EXPECT_FALSE(triggertest::Exists(cache_.path()));
     const std::wstring text = NewLog();
     EXPECT_TRUE(Contains(text, L"ModifyVRKSCache: " + cache_.path() + L" does not exist")) << text;
 }
@@ -188,7 +188,7 @@ TEST_F(PackageCache, WriteThatCannotReplaceTheHeldCacheLeavesItsContent) {
 TEST_F(PackageCache, WriteIntoAMissingFolderFailsAndCreatesNothing) {
     const std::wstring path = cache_.folder() + L"\\missing\\packages";
     EXPECT_FALSE(WriteContentToFile(path, "content"));
-    EXPECT_FALSE(triggertest::FileExists(cache_.folder() + L"\\missing"));
+    EXPECT_FALSE(triggertest::Exists(cache_.folder() + L"\\missing"));
     EXPECT_TRUE(Contains(NewLog(), L"WriteContentToFile: Failed to open " + path + L", exiting"));
 }
 

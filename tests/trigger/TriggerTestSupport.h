@@ -11,44 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "UniqueHandle.h"
 
 namespace triggertest {
 
-// The build gives Unix paths; Wine maps the Unix root to drive Z:.
-inline std::wstring WindowsPath(const char* unixPath) {
-    std::wstring path = L"Z:";
-    for (const char* c = unixPath; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
+using testsupport::Exists;
+using testsupport::ReadBytes;
+using testsupport::WindowsPath;
+using testsupport::WriteBytes;
 
 inline std::string Narrow(const std::wstring& text) {
     std::string out;
     for (wchar_t c : text) out += static_cast<char>(c);
     return out;
-}
-
-inline bool FileExists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-    kv::unique_hfile file(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
-inline std::string ReadBytes(const std::wstring& path) {
-    kv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string bytes;
-    if (!file) return bytes;
-    char chunk[65536];
-    DWORD read = 0;
-    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) bytes.append(chunk, read);
-    return bytes;
 }
 
 // The names of the files in a folder.
@@ -177,10 +153,10 @@ public:
         ::DeleteFileW(record_.c_str());
         process_ = StartProcess(L"\"" + WindowsPath(KV_QMTDAEMON_PATH) + L"\" --target " + target_ + L" --record \"" +
                                 record_ + L"\" --ready \"" + ready + L"\" --timeout 90");
-        for (int i = 0; process_ && i < 200 && !FileExists(ready); ++i) {
+        for (int i = 0; process_ && i < 200 && !Exists(ready); ++i) {
             if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) break;
         }
-        listening_ = FileExists(ready);
+        listening_ = Exists(ready);
         if (!listening_) ADD_FAILURE() << "the stand-in daemon did not start listening";
     }
     StandInDaemon(const StandInDaemon&) = delete;

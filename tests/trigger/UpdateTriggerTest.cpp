@@ -71,7 +71,7 @@ protected:
         ::GetModuleFileNameA(nullptr, self, MAX_PATH);
         std::string beside(self);
         beside.replace(beside.find_last_of('\\') + 1, std::string::npos, "QMTIPC.dll");
-        ASSERT_FALSE(triggertest::FileExists(std::wstring(beside.begin(), beside.end())));
+        ASSERT_FALSE(triggertest::Exists(std::wstring(beside.begin(), beside.end())));
     }
     void TearDown() override {
         UnloadDelayLoadedLibrary(QmtIpcDelayLoadDescriptor());
