@@ -13,6 +13,7 @@
 #include "Logger.h"
 #include "NX_Helpers.h"
 #include "OptionParser.h"
+#include "PleaseWaitWaiter.h"
 #include "StubInstaller.h"
 #include "UniqueHandle.h"
 #include "UpdateTrigger.h"
@@ -118,7 +119,8 @@ void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
     pleaseWait.m_message = m_pCustLoc->GetString(L"PleaseWait");
     pleaseWait.m_waitMode = true;
     UseProxyFromActiveUser();
-    if (!DownloadAndRunStub(pleaseWait)) {
+    PleaseWaitWaiter waiter(pleaseWait);
+    if (!DownloadAndRunStub(waiter)) {
         ShowUpgradeFailedWindow();
         return;
     }

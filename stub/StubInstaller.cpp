@@ -7,7 +7,6 @@
 #include "Downloader.h"
 #include "KvQmtLog.h"
 #include "SecurityAttributes.h"
-#include "UpgradeDialog.h"
 
 using KvQmtLogging::LogDebug;
 using KvQmtLogging::LogError;
@@ -55,7 +54,7 @@ void DlCallback(void* context, DWORD kind, DWORD first, DWORD second) {
     // The main thread reads the result once the event is set, so it is
     // stored first.
     download->result = static_cast<int>(first);
-    if (download->dialog != nullptr) download->dialog->m_stopSignalled = true;
+    if (download->waiter != nullptr) download->waiter->DownloadEnded();
     ::SetEvent(download->event.get());
 }
 
@@ -78,7 +77,7 @@ bool RunStub(const wchar_t* path) {
     return true;
 }
 
-bool DownloadAndRunStub(UpgradeDialog& dialog) {
+bool DownloadAndRunStub(DownloadWaiter& waiter) {
     const wchar_t* const name = L"DownloadAndRunStub";
     std::wstring target;
     if (!MakeStubTargetName(target)) return false;
@@ -90,7 +89,7 @@ bool DownloadAndRunStub(UpgradeDialog& dialog) {
     if (!security.LoadFromSddl(kStubTargetSddl, false)) security.Release();
 
     std::unique_ptr<StubDownloadContext> context(new StubDownloadContext);
-    context->dialog = &dialog;
+    context->waiter = &waiter;
     context->event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!context->event) {
         LogMessage(LogError, L"%s: CreateEvent failed: %lu", name, ::GetLastError());
@@ -101,9 +100,9 @@ bool DownloadAndRunStub(UpgradeDialog& dialog) {
     {
         QmtDownload::Downloader downloader(kInstallerUrl);
         downloader.Start(target.c_str(), DlCallback, context.get(), security.get());
-        // The dialog closes itself once the callback has set its stop flag;
-        // should it end earlier, the wait below still lasts until the end.
-        dialog.DoModal();
+        // The waiter returns once the callback has told it the download
+        // ended; should it return earlier, the wait below lasts until then.
+        waiter.WaitForDownload();
         ::WaitForSingleObject(context->event.get(), INFINITE);
     }
     result = context->result;

@@ -7,9 +7,8 @@
 #include <cstddef>
 #include <string>
 
+#include "DownloadWaiter.h"
 #include "UniqueHandle.h"
-
-class UpgradeDialog;
 
 // http://<installer host>/NX/Retail/installer/2/K-VantorNetworkInstaller.exe;
 // the host is chosen when the program is built (KV_INSTALLER_HOST).
@@ -21,13 +20,14 @@ extern const wchar_t kInstallerSigner[];
 // What the download's callback hands back to DownloadAndRunStub.
 struct StubDownloadContext {
     int result = 0;  // the DownloadResult, stored before the event is set
-    UpgradeDialog* dialog = nullptr;
+    DownloadWaiter* waiter = nullptr;  // told when the download has ended
     kv::unique_handle event;  // manual reset, set once the download has ended
 };
 
-// Downloads the installer while the dialog (in wait mode) runs modally,
-// verifies its signer and starts it. True only when all three succeeded.
-bool DownloadAndRunStub(UpgradeDialog& dialog);
+// Downloads the installer while the waiter runs (the please-wait window, or
+// nothing visible), verifies its signer and starts it. True only when all
+// three succeeded.
+bool DownloadAndRunStub(DownloadWaiter& waiter);
 
 // The download engine's callback; context is a StubDownloadContext.
 void DlCallback(void* context, DWORD kind, DWORD first, DWORD second);

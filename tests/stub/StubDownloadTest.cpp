@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "PleaseWaitWaiter.h"
 #include "QmtDownloadInstance.h"
 #include "StubFixtures.h"
 #include "StubInstaller.h"
@@ -64,7 +65,8 @@ protected:
     // Runs the road and measures how long the dialog kept it.
     bool Run() {
         const ULONGLONG start = ::GetTickCount64();
-        const bool result = DownloadAndRunStub(dialog_);
+        PleaseWaitWaiter waiter(dialog_);
+        const bool result = DownloadAndRunStub(waiter);
         elapsedMs_ = ::GetTickCount64() - start;
         return result;
     }

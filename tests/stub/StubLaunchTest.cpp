@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "PleaseWaitWaiter.h"
 #include "StubFixtures.h"
 #include "StubInstaller.h"
 #include "StubTestLog.h"
@@ -105,8 +106,9 @@ TEST_F(Launch, MissingFileIsAFailure) {
 
 TEST(DownloadCallback, ProgressTouchesNeitherResultNorFlagNorEvent) {
     UpgradeDialog dialog;
+    PleaseWaitWaiter waiter(dialog);
     StubDownloadContext context;
-    context.dialog = &dialog;
+    context.waiter = &waiter;
     context.event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     LogCapture log;
     DlCallback(&context, 0, 4096, 1000000);
@@ -118,8 +120,9 @@ TEST(DownloadCallback, ProgressTouchesNeitherResultNorFlagNorEvent) {
 
 TEST(DownloadCallback, EndStoresTheResultStopsTheDialogAndSetsTheEvent) {
     UpgradeDialog dialog;
+    PleaseWaitWaiter waiter(dialog);
     StubDownloadContext context;
-    context.dialog = &dialog;
+    context.waiter = &waiter;
     context.event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     LogCapture log;
     DlCallback(&context, 1, 6, 0);
