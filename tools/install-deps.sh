@@ -10,6 +10,7 @@ packages=(
     wine wine32:i386 wine64
     xvfb xauth xdotool x11-apps imagemagick fonts-wqy-microhei
     openssl osslsigncode
+    clang
 )
 
 missing=()

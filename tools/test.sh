@@ -28,6 +28,9 @@ else
     cmake --build "$build" -j"$(nproc)"
 fi
 
+# A second compiler over every source, so that code only GCC accepts is caught.
+bash "$root/tools/clang-check.sh" "$build-clang"
+
 source "$root/tests/harness/session.sh"
 kv_session_start "$build"
 trap kv_session_stop EXIT
