@@ -4,12 +4,14 @@
 
 #include "CustLoc.h"
 #include "KvQmtLog.h"
+#include "WinApp.h"
 
 using namespace KvQmtLogging;
 
 namespace {
-// The widest the text may grow before its lines wrap, in pixels.
-constexpr int kMostTextWidth = 520;
+constexpr int kIconId = 128;
+// Room left on the screen for the window's frame, in pixels.
+constexpr LONG kFrameAllowance = 32;
 
 enum class LineKind { Heading, Option, ExitCode, Blank };
 
@@ -41,7 +43,9 @@ RECT ChildRect(HWND dialog, HWND child) {
 }
 }  // namespace
 
-HelpDialog::HelpDialog() : CDialog(IDD, nullptr) {}
+HelpDialog::HelpDialog() : CDialog(IDD, nullptr) {
+    m_icon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(kIconId));
+}
 
 std::wstring HelpDialog::Text(const CustLoc& texts) {
     std::wstring text;
@@ -61,6 +65,8 @@ std::wstring HelpDialog::Text(const CustLoc& texts) {
 BOOL HelpDialog::OnInitDialog() {
     CDialog::OnInitDialog();
     const bool unattended = m_closeAfterMs != 0;
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
     ::SetWindowTextW(m_hWnd, m_title.c_str());
     ::SetDlgItemTextW(m_hWnd, IDC_HELP_TEXT, m_text.c_str());
     ::SetDlgItemTextW(m_hWnd, IDCANCEL, m_closeText.c_str());
@@ -89,15 +95,28 @@ void HelpDialog::FitToText() {
     const int margin = textRect.left;
     const int gap = buttonRect.top - textRect.bottom;
 
-    RECT needed{0, 0, kMostTextWidth, 0};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+
+    // Each line on one line of the window where the screen allows it; wrapped beyond that.
     const HDC dc = ::GetDC(textControl);
     const HGDIOBJ oldFont =
         ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(textControl, WM_GETFONT, 0, 0)));
-    ::DrawTextW(dc, m_text.c_str(), -1, &needed, DT_CALCRECT | DT_EXPANDTABS | DT_NOPREFIX | DT_WORDBREAK);
+    const UINT format = DT_CALCRECT | DT_EXPANDTABS | DT_NOPREFIX;
+    RECT needed{0, 0, 0, 0};
+    ::DrawTextW(dc, m_text.c_str(), -1, &needed, format);
+    const LONG widest = work.right - work.left - kFrameAllowance - 2 * margin;
+    if (needed.right > widest) {
+        needed = RECT{0, 0, widest, 0};
+        ::DrawTextW(dc, m_text.c_str(), -1, &needed, format | DT_WORDBREAK);
+    }
     ::SelectObject(dc, oldFont);
     ::ReleaseDC(textControl, dc);
 
-    const int textWidth = std::max<int>(needed.right, textRect.right - textRect.left);
+    // Two pixels spare, so that the control does not wrap a line the measure just fitted.
+    const int textWidth = std::max<int>(needed.right + 2, textRect.right - textRect.left);
     const int textHeight = std::max<int>(needed.bottom, textRect.bottom - textRect.top);
     const int buttonWidth = buttonRect.right - buttonRect.left;
     const int buttonHeight = buttonRect.bottom - buttonRect.top;
@@ -108,10 +127,6 @@ void HelpDialog::FitToText() {
     RECT frame{0, 0, margin + textWidth + margin, buttonTop + buttonHeight + margin};
     ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_STYLE)), FALSE,
                          static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)));
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof(monitor);
-    ::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const RECT& work = monitor.rcWork;
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
     ::SetWindowPos(m_hWnd, nullptr, work.left + std::max<LONG>(0, (work.right - work.left - width) / 2),

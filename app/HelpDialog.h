@@ -23,6 +23,7 @@ public:
     // The help text in the table's current language, lines ended by CR LF.
     static std::wstring Text(const CustLoc& texts);
 
+    HICON m_icon = nullptr;
     std::wstring m_title;
     std::wstring m_text;
     std::wstring m_closeText;
