@@ -2,18 +2,17 @@
 
 #include <commctrl.h>
 
-#include <exception>
-
 #include "ActiveUserProxy.h"
 #include "CustLoc.h"
 #include "ExitCode.h"
+#include "HelpDialog.h"
 #include "HostsRepair.h"
 #include "KvQmtLog.h"
 #include "Language.h"
 #include "Logger.h"
 #include "NX_Helpers.h"
-#include "OptionParser.h"
 #include "PleaseWaitWaiter.h"
+#include "QuietWaiter.h"
 #include "StubInstaller.h"
 #include "UniqueHandle.h"
 #include "UpdateTrigger.h"
@@ -43,8 +42,9 @@ private:
 };
 }  // namespace
 
-Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations& membership)
-    : CWinApp(nullptr), m_membership(membership) {
+Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations& membership,
+                                                           WindowStationOperations& station)
+    : CWinApp(nullptr), m_membership(membership), m_station(station) {
     // Runs before the entry point: whatever error the runtime's start-up left
     // behind stays for it to see.
     const DWORD lastError = ::GetLastError();
@@ -61,6 +61,16 @@ BOOL Chg2013_dc_upgrade_forcerApp::InitInstance() {
     ::InitCommonControlsEx(&controls);
     CWinApp::InitInstance();
     SetRegistryKey(L"K-Vantor HG upgrade tool");
+    // Read before the mutex is taken: help needs no lock, and a quiet run
+    // that finds another copy says in the log that it was quiet.
+    ParseCommandLine();
+    if (m_helpRequested) {
+        LoadTexts();
+        m_isScanguard = NX_Helpers::GetInstalledSecurityAppID() == kScanguardAppId;
+        ShowHelp();
+        SetExitCode(ExitCode::Success);
+        return FALSE;
+    }
 
     kv::unique_handle mutex = NX_Helpers::AllocateSingleInstanceMutex();
     if (!mutex) {
@@ -71,7 +81,6 @@ BOOL Chg2013_dc_upgrade_forcerApp::InitInstance() {
     // Released before the handle is closed: the destructors run in reverse order.
     kv::mutex_release heldMutex(mutex.get());
 
-    ParseCommandLine();
     LoadTexts();
     m_isScanguard = NX_Helpers::GetInstalledSecurityAppID() == kScanguardAppId;
     LogMessage(LogInfo, L"%s: Product family: %s", self, m_isScanguard ? L"Scanguard" : L"Homeguard");
@@ -119,7 +128,12 @@ void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
     pleaseWait.m_message = m_pCustLoc->GetString(L"PleaseWait");
     pleaseWait.m_waitMode = true;
     UseProxyFromActiveUser();
-    PleaseWaitWaiter waiter(pleaseWait);
+    PleaseWaitWaiter windowWaiter(pleaseWait);
+    QuietWaiter quietWaiter;
+    if (m_mode == RunMode::Quiet) {
+        LogMessage(LogInfo, L"%s: Quiet run: window PleaseWait not shown", self);
+    }
+    DownloadWaiter& waiter = m_mode == RunMode::Quiet ? static_cast<DownloadWaiter&>(quietWaiter) : windowWaiter;
     if (!DownloadAndRunStub(waiter)) {
         ShowUpgradeFailedWindow();
         return;
@@ -127,24 +141,49 @@ void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
     SetExitCode(ExitCode::Success);
 }
 
-void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() { m_language = LanguageOption(::GetCommandLineW()); }
+void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() {
+    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::ParseCommandLine";
+    const RunOptions options = RunOptions::Read(::GetCommandLineW());
+    m_language = options.language;
+    m_mode = options.mode;
+    m_helpRequested = options.help;
+    if (m_mode != RunMode::Quiet && !HasVisibleWindowStation(m_station)) {
+        LogMessage(LogWarning,
+                   L"%s: The window station is not visible (a service, a scheduled task or session 0): nobody could "
+                   L"answer a window, so the run is quiet",
+                   self);
+        m_mode = RunMode::Quiet;
+    }
+    if (m_mode != RunMode::Interactive) {
+        LogMessage(LogInfo, L"%s: %s run: %s", self, m_mode == RunMode::Quiet ? L"Quiet" : L"Passive",
+                   m_mode == RunMode::Quiet ? L"no window is shown" : L"no window waits for input");
+    }
+}
 
 std::wstring Chg2013_dc_upgrade_forcerApp::LanguageOption(const std::wstring& commandLine) {
-    OptionParser parser;
-    std::vector<ParsedOption> results;
-    try {
-        parser.AddOption(OptionSpec{L"lang", L'l', MandatoryArgument});
-        parser.Parse(commandLine);
-        results = parser.GetResults();
-    } catch (const std::exception&) {
-        // A malformed line counts for nothing, options found before the error included.
-        return std::wstring();
+    return RunOptions::Read(commandLine).language;
+}
+
+void Chg2013_dc_upgrade_forcerApp::ShowHelp() {
+    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::ShowHelp";
+    LogMessage(LogInfo, L"%s: ", self);
+    HelpDialog help;
+    help.m_text = HelpDialog::Text(*m_pCustLoc);
+    if (m_mode == RunMode::Quiet) {
+        // Nobody sees a window: the text goes to the log, line by line.
+        LogMessage(LogInfo, L"%s: Quiet run: help window not shown", self);
+        for (size_t start = 0; start < help.m_text.size();) {
+            const size_t end = help.m_text.find(L"\r\n", start);
+            LogMessage(LogInfo, L"%s: %s", self, help.m_text.substr(start, end - start).c_str());
+            start = end == std::wstring::npos ? help.m_text.size() : end + 2;
+        }
+        return;
     }
-    std::wstring language;
-    for (const ParsedOption& result : results) {
-        if (result.name == L"lang") language = result.value;
-    }
-    return language;
+    help.m_title = m_pCustLoc->GetString(m_isScanguard ? L"Product_SG" : L"Product_HG");
+    help.m_closeText = m_pCustLoc->GetString(L"Close");
+    if (m_mode == RunMode::Passive) help.m_closeAfterMs = kPassiveWindowMs;
+    const MainWindowScope mainWindow(*this, &help, true);
+    help.DoModal();
 }
 
 void Chg2013_dc_upgrade_forcerApp::InitDialogTexts(UpgradeDialog& dialog) {
@@ -158,17 +197,30 @@ void Chg2013_dc_upgrade_forcerApp::InitDialogTexts(UpgradeDialog& dialog) {
 INT_PTR Chg2013_dc_upgrade_forcerApp::RunWindow(const wchar_t* routine, const wchar_t* messageKey, bool offerUpgrade,
                                                 bool asMainWindow) {
     LogMessage(LogInfo, L"%s: ", routine);
+    if (m_mode == RunMode::Quiet) {
+        LogMessage(LogInfo, L"%s: Quiet run: window %s not shown", routine, messageKey);
+        return IDCANCEL;
+    }
     UpgradeDialog dialog;
     InitDialogTexts(dialog);
     dialog.m_message = m_pCustLoc->GetString(messageKey);
     dialog.m_upgradeOffered = offerUpgrade;
+    if (m_mode == RunMode::Passive) dialog.m_closeAfterMs = kPassiveWindowMs;
     const MainWindowScope mainWindow(*this, &dialog, asMainWindow);
     return dialog.DoModal();
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow() {
     const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow";
-    const INT_PTR result = RunWindow(self, L"UpgradeAvailable", true, false);
+    INT_PTR result = IDOK;
+    if (m_mode == RunMode::Interactive) {
+        result = RunWindow(self, L"UpgradeAvailable", true, false);
+    } else {
+        // The unattended option is the administrator's consent to the upgrade.
+        LogMessage(LogInfo, L"%s: ", self);
+        LogMessage(LogInfo, L"%s: %s run: window UpgradeAvailable not shown, the upgrade is taken", self,
+                   m_mode == RunMode::Quiet ? L"Quiet" : L"Passive");
+    }
     LogMessage(LogInfo, L"%s: UpgradeAvailable returned %d", self, static_cast<int>(result));
     if (result != IDOK) {
         SetExitCode(ExitCode::UserClosedOffer);

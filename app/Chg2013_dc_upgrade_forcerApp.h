@@ -4,16 +4,20 @@
 #include <string>
 
 #include "AdministratorCheck.h"
+#include "RunOptions.h"
 #include "WinApp.h"
+#include "WindowStation.h"
 
 class CustLoc;
 class UpgradeDialog;
 
 class Chg2013_dc_upgrade_forcerApp : public CWinApp {
 public:
-    // Configures the process-wide logger. The membership table is the
-    // system's except in tests of the non-administrator road.
-    explicit Chg2013_dc_upgrade_forcerApp(MembershipOperations& membership = SystemMembershipOperations());
+    // Configures the process-wide logger. The membership and window-station
+    // tables are the system's except in tests of what Wine cannot show (a
+    // user who is not an administrator, a station nobody sees).
+    explicit Chg2013_dc_upgrade_forcerApp(MembershipOperations& membership = SystemMembershipOperations(),
+                                          WindowStationOperations& station = SystemWindowStationOperations());
     ~Chg2013_dc_upgrade_forcerApp() override;
 
     BOOL InitInstance() override;
@@ -25,6 +29,11 @@ public:
     CustLoc* m_pCustLoc = nullptr;
     std::wstring m_language;
     bool m_isScanguard = false;
+    RunMode m_mode = RunMode::Interactive;
+    bool m_helpRequested = false;
+
+    // How long a window of a passive run stays before it closes by itself.
+    static constexpr UINT kPassiveWindowMs = 5000;
 
 private:
     void ParseCommandLine();
@@ -32,10 +41,14 @@ private:
     void ChooseRoad();
     void RunUpgradeRoad();
     void RunFreshInstallRoad();
+    // The help window, or in a quiet run the help text in the log.
+    void ShowHelp();
 
     // The caption and the button texts that every window shows.
     void InitDialogTexts(UpgradeDialog& dialog);
-    // One modal run of a window of the normal mode with the text of messageKey.
+    // One modal run of a window of the normal mode with the text of messageKey;
+    // in a passive run it closes by itself, in a quiet run it is only logged
+    // (and counts as closed).
     INT_PTR RunWindow(const wchar_t* routine, const wchar_t* messageKey, bool offerUpgrade, bool asMainWindow);
     void ShowUpgradeAvailableWindow();
     void ShowUpgradeFailedWindow();
@@ -43,4 +56,5 @@ private:
     void ShowUpgradeInProgressWindow();
 
     MembershipOperations& m_membership;
+    WindowStationOperations& m_station;
 };

@@ -1,5 +1,7 @@
 #include "OptionParser.h"
 
+#include <cstddef>
+#include <cwctype>
 #include <stdexcept>
 
 namespace {
@@ -15,6 +17,20 @@ std::wstring JoinWithBlanks(const std::vector<std::wstring>& elements, size_t fr
         joined += elements[i];
     }
     return joined;
+}
+
+bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+    }
+    return true;
+}
+
+bool NamesOption(const OptionSpec& option, const std::wstring& element) {
+    if (!option.windowsForm.empty() && EqualsIgnoringCase(element, option.windowsForm)) return true;
+    if (element == L"--" + option.longName) return true;
+    return option.shortName != L'\0' && element.size() == 2 && element[0] == L'-' && element[1] == option.shortName;
 }
 
 }  // namespace
@@ -38,9 +54,43 @@ const OptionSpec* OptionParser::FindShort(wchar_t letter) const {
     return nullptr;
 }
 
+const OptionSpec* OptionParser::FindWindowsForm(const std::wstring& element) const {
+    for (const OptionSpec& option : options_) {
+        if (!option.windowsForm.empty() && EqualsIgnoringCase(element, option.windowsForm)) return &option;
+    }
+    return nullptr;
+}
+
+void OptionParser::TakeWindowsForms(std::vector<std::wstring>& elements) {
+    for (size_t i = 1; i < elements.size();) {
+        const OptionSpec* option = FindWindowsForm(elements[i]);
+        if (!option) {
+            ++i;
+            continue;
+        }
+        Record(ParsedOption{0, option->longName, std::wstring()});
+        elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
+std::vector<std::wstring> OptionParser::FindAnywhere(const std::wstring& commandLine) const {
+    const std::vector<std::wstring> elements = TokenizeLeniently(commandLine);
+    std::vector<std::wstring> named;
+    for (const OptionSpec& option : options_) {
+        for (size_t i = 1; i < elements.size(); ++i) {
+            if (NamesOption(option, elements[i])) {
+                named.push_back(option.longName);
+                break;
+            }
+        }
+    }
+    return named;
+}
+
 void OptionParser::Parse(const std::wstring& commandLine) {
     results_.clear();
     std::vector<std::wstring> elements = Tokenize(commandLine);
+    TakeWindowsForms(elements);
     size_t next = elements.empty() ? 0 : 1;  // the program's path is not an argument
 
     while (next < elements.size()) {
@@ -78,6 +128,10 @@ void OptionParser::TakeOption(const OptionSpec& option, const std::vector<std::w
         result.value = elements[next];
         ++next;
     }
+    Record(result);
+}
+
+void OptionParser::Record(const ParsedOption& result) {
     for (const ParsedOption& earlier : results_) {
         if (earlier.name == result.name) Fail("same option specified twice");
     }
@@ -134,5 +188,34 @@ std::vector<std::wstring> OptionParser::Tokenize(const std::wstring& line) {
     }
     if (state == State::Quoted) Fail("unexpected end of line");
     if (state == State::Plain) elements.push_back(current);
+    return elements;
+}
+
+std::vector<std::wstring> OptionParser::TokenizeLeniently(const std::wstring& line) {
+    try {
+        return Tokenize(line);
+    } catch (const std::exception&) {
+        // Falls through to the plain split below.
+    }
+    std::vector<std::wstring> elements;
+    size_t at = line.find_first_not_of(L' ');
+    if (at == std::wstring::npos) return elements;
+    // The program's path: quoted up to the next quotation mark, else up to a blank.
+    const bool quoted = line[at] == L'"';
+    const size_t start = quoted ? at + 1 : at;
+    const size_t end = line.find(quoted ? L'"' : L' ', start);
+    elements.push_back(line.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+    at = end == std::wstring::npos ? line.size() : end + 1;
+    std::wstring current;
+    for (; at <= line.size(); ++at) {
+        const wchar_t c = at < line.size() ? line[at] : L' ';
+        if (c == L'"') continue;
+        if (c != L' ') {
+            current += c;
+        } else if (!current.empty()) {
+            elements.push_back(current);
+            current.clear();
+        }
+    }
     return elements;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // A small parser of one UTF-16 command line: options with a long name after
 // two dashes or a one-letter short name after one dash, each with or without
-// a value in the next element. Every syntax or usage error throws an
-// exception (std::runtime_error, caught as std::exception) with a fixed message.
+// a value in the next element, and switches in the Windows form ("/quiet"),
+// which are whole elements found anywhere on the line in any letter case.
+// Every syntax or usage error throws an exception (std::runtime_error, caught
+// as std::exception) with a fixed message.
 #include <string>
 #include <vector>
 
@@ -16,6 +18,9 @@ struct OptionSpec {
     std::wstring longName;  // matched exactly after "--"
     wchar_t shortName;      // matched exactly after "-"
     int kind;               // OptionArgument
+    // The Windows form, slash included ("/quiet", "/?"), matched in any case
+    // as a whole element anywhere on the line; empty for none. It takes no value.
+    std::wstring windowsForm = std::wstring();
 };
 
 struct ParsedOption {
@@ -34,13 +39,28 @@ public:
     void Parse(const std::wstring& commandLine);
     std::vector<ParsedOption> GetResults() const { return results_; }
 
+    // The long names of the registered options that a line names in any of
+    // their forms as a whole element, wherever it stands and whether or not
+    // the line parses: for the switches that must hold even on a line with a
+    // typo elsewhere. Never throws.
+    std::vector<std::wstring> FindAnywhere(const std::wstring& commandLine) const;
+
     // Splits a line at blanks; an element may be written in quotes (which
     // are not part of it). There is no escape character.
     static std::vector<std::wstring> Tokenize(const std::wstring& line);
+    // Tokenize's elements when the line tokenizes; otherwise the program's
+    // path (quoted or up to the first blank) and then the rest split at
+    // blanks with every quotation mark dropped, so that a stray quote cannot
+    // hide a switch. Never throws.
+    static std::vector<std::wstring> TokenizeLeniently(const std::wstring& line);
 
 private:
     const OptionSpec* FindLong(const std::wstring& name) const;
     const OptionSpec* FindShort(wchar_t letter) const;
+    const OptionSpec* FindWindowsForm(const std::wstring& element) const;
+    // Reports and removes every element in a Windows form (the path excepted).
+    void TakeWindowsForms(std::vector<std::wstring>& elements);
+    void Record(const ParsedOption& result);
     // Consumes the option's value from the front of elements when it takes one.
     void TakeOption(const OptionSpec& option, const std::vector<std::wstring>& elements, size_t& next);
     void AddPositional(const std::vector<std::wstring>& elements, size_t from);

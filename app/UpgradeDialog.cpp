@@ -46,15 +46,22 @@ BOOL UpgradeDialog::OnInitDialog() {
     m_statusText.SetWindowText(m_message);
     m_statusText.SetFont(m_font.GetSafeHandle());
 
+    const bool unattended = m_closeAfterMs != 0;
     m_closeButton.SetWindowText(m_closeText);
-    m_closeButton.EnableWindow(!m_waitMode);
+    m_closeButton.EnableWindow(!m_waitMode && !unattended);
     m_closeButton.SetFont(m_font.GetSafeHandle());
 
     m_upgradeButton.SetWindowText(m_upgradeText);
-    m_upgradeButton.EnableWindow(m_upgradeOffered && !m_waitMode);
+    m_upgradeButton.EnableWindow(m_upgradeOffered && !m_waitMode && !unattended);
     m_upgradeButton.SetFont(m_font.GetSafeHandle());
 
     if (m_waitMode) m_timerId = ::SetTimer(m_hWnd, kAnimationTimerId, kAnimationIntervalMs, nullptr);
+    // A window that cannot close itself would wait for ever for a click that
+    // its disabled buttons refuse: without the timer it ends at once.
+    if (unattended && !::SetTimer(m_hWnd, kCloseTimerId, m_closeAfterMs, nullptr)) {
+        LogMessage(LogError, L"%s: SetTimer failed with error %lu", L"UpgradeDialog::OnInitDialog", ::GetLastError());
+        EndDialog(IDCANCEL);
+    }
     return TRUE;
 }
 
@@ -90,6 +97,12 @@ HBRUSH UpgradeDialog::OnCtlColorStatic(HDC dc, HWND control) {
 }
 
 bool UpgradeDialog::OnTimer(UINT_PTR timerId) {
+    if (timerId == kCloseTimerId) {
+        ::KillTimer(m_hWnd, kCloseTimerId);
+        LogMessage(LogInfo, L"%s: Closed by itself after %u ms", L"UpgradeDialog::OnTimer", m_closeAfterMs);
+        OnCancel();
+        return true;
+    }
     const int previous = m_tickCount++;
     if (previous >= kTicksBeforeStop && m_stopSignalled.load()) {
         LogMessage(LogInfo, L"%s: Timer stop signalled", L"UpgradeDialog::OnTimer");

@@ -2,7 +2,9 @@
 // The program's only window: a banner, a status text and two buttons. The
 // start-up flow fills its public members and runs it modally. In wait mode
 // both buttons are disabled, a timer animates the trailing dots of the text,
-// and the dialog ends itself once another thread has set m_stopSignalled.
+// and the dialog ends itself once another thread has set m_stopSignalled. A
+// window of an unattended run (m_closeAfterMs set) shows both buttons
+// disabled and ends itself with IDCANCEL when that time is up.
 #include <windows.h>
 
 #include <atomic>
@@ -20,6 +22,7 @@ public:
     // The wait mode lasts at least this many ticks and one more, so that a
     // download that ends at once does not make the window flash.
     static constexpr int kTicksBeforeStop = 11;
+    static constexpr UINT_PTR kCloseTimerId = 2;
 
     UpgradeDialog();
     ~UpgradeDialog() override;
@@ -47,6 +50,8 @@ public:
     std::wstring m_upgradeText;
     bool m_upgradeOffered = false;
     CStatic m_whiteBand;
+    // 0: the window waits for its buttons.
+    UINT m_closeAfterMs = 0;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -8,7 +8,8 @@ import sys
 TAGS = ["bg", "cs", "da", "de", "el", "en", "es-MX", "es", "et", "fi", "fr-CA", "fr", "hu", "it", "ja",
         "nl", "no", "pl", "pt-BR", "pt", "ro", "ru", "sl", "sv", "tr", "vi", "zh-HK", "zh-TW", "zh"]
 KEYS = ["Close", "PleaseWait", "Product_SG", "Product_HG", "UpToDate", "Upgrade", "UpgradeAvailable",
-        "UpgradeFailed", "UpgradingPleaseWait"]
+        "UpgradeFailed", "UpgradingPleaseWait", "HelpOptions", "HelpQuiet", "HelpPassive", "HelpLang", "HelpHelp",
+        "HelpExitCodes", "HelpExitSuccess", "HelpExitDeclined", "HelpExitFailed", "HelpExitRunning"]
 PRODUCTS = {"Product_SG": "K-Vantor Scanguard", "Product_HG": "K-Vantor Homeguard"}
 
 

@@ -9,7 +9,9 @@
 # library and daemon), up-to-date (framework 1.71 with the retail operator).
 # With a display of your own the windows open there and you answer them;
 # without one they open on a private Xvfb, are answered by tools/windriver and
-# photographed into <build>/demo/screenshots/.
+# photographed into <build>/demo/screenshots/. With --quiet or --passive among
+# the tool's arguments nothing is answered: each window that shows is only
+# described and photographed (a quiet run should show none).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${KV_BUILD_DIR:-$root/build}
@@ -137,6 +139,15 @@ case "$scenario" in
         ;;
 esac
 
+# An unattended run is only watched: nobody answers it.
+unattended=
+for argument in "$@"; do
+    case "${argument,,}" in
+        --quiet|-q|/quiet) unattended=quiet ;;
+        --passive|/passive) [ -n "$unattended" ] || unattended=passive ;;
+    esac
+done
+
 echo "== scenario $scenario: upgrade_tool.exe $*"
 if [ -n "$own_display" ]; then
     echo "== the tool's windows open on your display $DISPLAY: answer them yourself"
@@ -144,7 +155,20 @@ fi
 set +e
 wine "$build/app/upgrade_tool.exe" "$@" </dev/null &
 tool_pid=$!
-if [ -z "$own_display" ]; then
+if [ -z "$own_display" ] && [ -n "$unattended" ]; then
+    seen=0
+    while kill -0 "$tool_pid" 2>/dev/null; do
+        windriver wait --timeout 500 >/dev/null 2>&1 || continue
+        seen=$((seen + 1))
+        echo "== window $seen, not answered:"
+        dialog 2000
+        shown=$(date +%s%N)
+        shoot "$scenario-$unattended-$seen"
+        windriver wait-gone --timeout 120000 >/dev/null
+        echo "== it closed by itself after about $(( ($(date +%s%N) - shown) / 100000000 ))00 ms"
+    done
+    echo "== $unattended run: $seen window(s) shown, none answered"
+elif [ -z "$own_display" ]; then
     echo "== window:"
     dialog
     shown=$(date +%s%N)

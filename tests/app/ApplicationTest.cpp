@@ -20,6 +20,8 @@ namespace {
 struct LanguageCase {
     const wchar_t* line;
     const wchar_t* language;
+    RunMode mode = RunMode::Interactive;
+    bool help = false;
 };
 
 TEST(LanguageOption, TakenOnlyFromAWellFormedCommandLine) {
@@ -37,8 +39,24 @@ TEST(LanguageOption, TakenOnlyFromAWellFormedCommandLine) {
         {L"upgrade_tool.exe --lang fi \"open", L""},
         {L"upgrade_tool.exe --lang", L""},
         {L"C:\\Program Files\\upgrade_tool.exe --lang fi", L""},
+        // Quiet, passive and help hold wherever they stand, on a malformed line too; quiet wins.
+        {L"upgrade_tool.exe --passive /Quiet", L"", RunMode::Quiet},
+        {L"upgrade_tool.exe --quiet --bogus", L"", RunMode::Quiet},
+        {L"upgrade_tool.exe --bogus --lang fi -q", L"", RunMode::Quiet},
+        {L"upgrade_tool.exe --lang \"fi /PASSIVE", L"", RunMode::Passive},
+        {L"upgrade_tool.exe word --passive", L"", RunMode::Passive},
+        {L"upgrade_tool.exe /? -l ja", L"ja", RunMode::Interactive, true},
+        {L"upgrade_tool.exe -x --help", L"", RunMode::Interactive, true},
+        // Quotes do not hide a Windows form: it is the element, not the value.
+        {L"upgrade_tool.exe --lang \"/quiet\"", L"", RunMode::Quiet},
+        {L"\"C:\\a /quiet\\upgrade_tool.exe\" \"open", L""},
+        {L"upgrade_tool.exe --quietly /passive2", L""},
     };
     for (const LanguageCase& c : cases) {
+        const RunOptions options = RunOptions::Read(c.line);
+        EXPECT_EQ(c.language, options.language) << c.line;
+        EXPECT_EQ(c.mode, options.mode) << c.line;
+        EXPECT_EQ(c.help, options.help) << c.line;
         EXPECT_EQ(c.language, Chg2013_dc_upgrade_forcerApp::LanguageOption(c.line)) << c.line;
     }
 }
@@ -85,6 +103,25 @@ public:
 private:
     BOOL member_;
     int sid_ = 0;
+};
+
+// A window station that answers UOI_FLAGS with the given flags, or fails.
+class FixedStation : public WindowStationOperations {
+public:
+    FixedStation(bool answers, DWORD flags) : answers_(answers), flags_(flags) {}
+    HWINSTA GetProcessWindowStation() override { return ::GetProcessWindowStation(); }
+    BOOL GetUserObjectInformationW(HANDLE, int index, PVOID info, DWORD length, LPDWORD) override {
+        if (!answers_ || index != UOI_FLAGS || length < sizeof(USEROBJECTFLAGS)) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        static_cast<USEROBJECTFLAGS*>(info)->dwFlags = flags_;
+        return TRUE;
+    }
+
+private:
+    bool answers_;
+    DWORD flags_;
 };
 
 class ApplicationRoads : public ::testing::Test {
@@ -140,6 +177,40 @@ TEST_F(ApplicationRoads, AdministratorGetsTheOfferAndOnlyUpgradeableProductsAskF
     EXPECT_EQ(1u, nextPerson.Windows().size());
     EXPECT_EQ(ExitCode::Success, upToDate.ExitInstance());
     EXPECT_EQ(0, untouched.checks);
+}
+
+TEST_F(ApplicationRoads, AStationNobodySeesMakesTheRunQuietAndOnlyThat) {
+    struct Case {
+        const wchar_t* version;
+        BOOL administrator;
+        bool stationAnswers;
+        DWORD flags;
+        size_t windows;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {L"1.71.0", TRUE, true, 0, 0, ExitCode::Success},
+        {L"1.60.0", FALSE, true, 0, 0, ExitCode::Failure},
+        {L"1.71.0", TRUE, true, WSF_VISIBLE, 1, ExitCode::Success},
+        // A station that cannot be asked leaves the run as it was asked for.
+        {L"1.71.0", TRUE, false, 0, 1, ExitCode::Success},
+    };
+    for (const Case& c : cases) {
+        testsupport::RemoveProductState();
+        testsupport::SeedProduct(c.version, true);
+        FixedMembership membership(c.administrator);
+        FixedStation station(c.stationAnswers, c.flags);
+        Chg2013_dc_upgrade_forcerApp app(membership, station);
+        const testsupport::LogMark mark(L"OvSA", L"dc_upgrade_tool");
+        testsupport::WindowWatcher person(::GetCurrentProcessId(), {});
+        EXPECT_FALSE(app.InitInstance());
+        person.Stop();
+        const std::wstring log = mark.NewText();
+        EXPECT_EQ(c.windows, person.Windows().size()) << log;
+        EXPECT_EQ(c.exitCode, app.ExitInstance()) << log;
+        EXPECT_EQ(c.windows == 0, Contains(log, L"The window station is not visible")) << log;
+        EXPECT_EQ(c.windows == 0 ? RunMode::Quiet : RunMode::Interactive, app.m_mode);
+    }
 }
 
 TEST_F(ApplicationRoads, TheMutexIsFreeForTheNextCopyWhenTheRunEnds) {

@@ -1,4 +1,4 @@
-// The option parser with the program's one option registered.
+// The option parser with the program's options registered.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "OptionParser.h"
+#include "RunOptions.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ struct ParseCase {
 
 OptionParser LangParser() {
     OptionParser parser;
-    parser.AddOption(OptionSpec{L"lang", L'l', MandatoryArgument});
+    RunOptions::AddOptions(parser);
     return parser;
 }
 
@@ -71,6 +72,22 @@ TEST(OptionParser, CommandLinesOfTheLangOption) {
         {L"tool.exe --lang \"fi", "unexpected end of line", {}},
         {L"tool.exe --lang \"\"", "empty quoted", {}},
         {L"tool.exe fi\"", "quotation in the middle of element", {}},
+        {L"tool.exe --quiet -l fi", nullptr, {{0, L"quiet", L""}, {1, L"lang", L"fi"}}},
+        {L"tool.exe -q", nullptr, {{0, L"quiet", L""}}},
+        {L"tool.exe --passive --help", nullptr, {{0, L"passive", L""}, {0, L"help", L""}}},
+        {L"tool.exe -h", nullptr, {{0, L"help", L""}}},
+        // Windows forms: whole elements anywhere, in any case, reported first.
+        {L"tool.exe -l fi /QUIET", nullptr, {{0, L"quiet", L""}, {1, L"lang", L"fi"}}},
+        {L"tool.exe word /Passive /?", nullptr, {{0, L"passive", L""}, {0, L"help", L""}, {1, L"--", L"word"}}},
+        {L"\"C:\\x\\tool.exe\" -- a /quiet", nullptr, {{0, L"quiet", L""}, {1, L"--", L"a"}}},
+        {L"tool.exe /quietly /q /h", nullptr, {{1, L"--", L"/quietly /q /h"}}},
+        {L"tool.exe --lang \"/quiet x\"", nullptr, {{1, L"lang", L"/quiet x"}}},
+        {L"tool.exe /quiet -q", "same option specified twice", {}},
+        {L"tool.exe --lang /quiet", "missing mandatory argument", {}},
+        {L"tool.exe -q fi", nullptr, {{0, L"quiet", L""}, {1, L"--", L"fi"}}},
+        {L"tool.exe --QUIET", "long option not found", {}},
+        {L"tool.exe -p", "short option not found", {}},
+        {L"tool.exe -passive", "invalid short argument", {}},
     };
     for (const ParseCase& c : cases) {
         OptionParser parser = LangParser();

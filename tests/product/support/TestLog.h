@@ -34,8 +34,9 @@ inline std::wstring ReadUtf16File(const std::wstring& path) {
     return text;
 }
 
-// The lines a run added: everything after the length seen at construction
-// (or the whole file when it was rotated meanwhile).
+// The lines a run added: everything after the length seen at construction.
+// When the file was rotated meanwhile, the run's first lines went with the
+// old file into X.1.log and come first.
 class LogMark {
 public:
     LogMark(const std::wstring& component, const std::wstring& logName)
@@ -43,7 +44,9 @@ public:
 
     std::wstring NewText() const {
         const std::wstring text = ReadUtf16File(path_);
-        return text.size() >= start_ ? text.substr(start_) : text;
+        if (text.size() >= start_) return text.substr(start_);
+        const std::wstring older = ReadUtf16File(path_.substr(0, path_.size() - 4) + L".1.log");
+        return (older.size() >= start_ ? older.substr(start_) : std::wstring()) + text;
     }
 
 private:

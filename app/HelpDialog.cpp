@@ -1,0 +1,135 @@
+#include "HelpDialog.h"
+
+#include <algorithm>
+
+#include "CustLoc.h"
+#include "KvQmtLog.h"
+#include "WinApp.h"
+
+using namespace KvQmtLogging;
+
+namespace {
+constexpr int kIconId = 128;
+// Room left on the screen for the window's frame, in pixels.
+constexpr LONG kFrameAllowance = 32;
+
+enum class LineKind { Heading, Option, ExitCode, Blank };
+
+struct HelpLine {
+    LineKind kind;
+    const wchar_t* forms;  // what is typed or returned, the same in every language
+    const wchar_t* key;
+};
+
+const HelpLine kLines[] = {
+    {LineKind::Heading, L"", L"HelpOptions"},
+    {LineKind::Option, L"--quiet, -q, /quiet", L"HelpQuiet"},
+    {LineKind::Option, L"--passive, /passive", L"HelpPassive"},
+    {LineKind::Option, L"--lang <tag>, -l <tag>", L"HelpLang"},
+    {LineKind::Option, L"--help, -h, /?", L"HelpHelp"},
+    {LineKind::Blank, L"", nullptr},
+    {LineKind::Heading, L"", L"HelpExitCodes"},
+    {LineKind::ExitCode, L"0", L"HelpExitSuccess"},
+    {LineKind::ExitCode, L"1602", L"HelpExitDeclined"},
+    {LineKind::ExitCode, L"1603", L"HelpExitFailed"},
+    {LineKind::ExitCode, L"1618", L"HelpExitRunning"},
+};
+
+RECT ChildRect(HWND dialog, HWND child) {
+    RECT rect{};
+    ::GetWindowRect(child, &rect);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+}  // namespace
+
+HelpDialog::HelpDialog() : CDialog(IDD, nullptr) {
+    m_icon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(kIconId));
+}
+
+std::wstring HelpDialog::Text(const CustLoc& texts) {
+    std::wstring text;
+    for (const HelpLine& line : kLines) {
+        const std::wstring forms = line.forms;
+        switch (line.kind) {
+            case LineKind::Heading: text += texts.GetString(line.key); break;
+            case LineKind::Option: text += L"    " + forms + L"\r\n\t" + texts.GetString(line.key); break;
+            case LineKind::ExitCode: text += L"    " + forms + L"\t" + texts.GetString(line.key); break;
+            case LineKind::Blank: break;
+        }
+        text += L"\r\n";
+    }
+    return text;
+}
+
+BOOL HelpDialog::OnInitDialog() {
+    CDialog::OnInitDialog();
+    const bool unattended = m_closeAfterMs != 0;
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+    ::SetWindowTextW(m_hWnd, m_title.c_str());
+    ::SetDlgItemTextW(m_hWnd, IDC_HELP_TEXT, m_text.c_str());
+    ::SetDlgItemTextW(m_hWnd, IDCANCEL, m_closeText.c_str());
+    ::EnableWindow(GetDlgItem(IDCANCEL), unattended ? FALSE : TRUE);
+    FitToText();
+    if (unattended && !::SetTimer(m_hWnd, kCloseTimerId, m_closeAfterMs, nullptr)) {
+        LogMessage(LogError, L"%s: SetTimer failed with error %lu", L"HelpDialog::OnInitDialog", ::GetLastError());
+        EndDialog(IDCANCEL);
+    }
+    return TRUE;
+}
+
+bool HelpDialog::OnTimer(UINT_PTR timerId) {
+    if (timerId != kCloseTimerId) return CDialog::OnTimer(timerId);
+    ::KillTimer(m_hWnd, kCloseTimerId);
+    LogMessage(LogInfo, L"%s: Closed by itself after %u ms", L"HelpDialog::OnTimer", m_closeAfterMs);
+    OnCancel();
+    return true;
+}
+
+void HelpDialog::FitToText() {
+    const HWND textControl = GetDlgItem(IDC_HELP_TEXT);
+    const HWND button = GetDlgItem(IDCANCEL);
+    const RECT textRect = ChildRect(m_hWnd, textControl);
+    const RECT buttonRect = ChildRect(m_hWnd, button);
+    const int margin = textRect.left;
+    const int gap = buttonRect.top - textRect.bottom;
+
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+
+    // Each line on one line of the window where the screen allows it; wrapped beyond that.
+    const HDC dc = ::GetDC(textControl);
+    const HGDIOBJ oldFont =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(textControl, WM_GETFONT, 0, 0)));
+    const UINT format = DT_CALCRECT | DT_EXPANDTABS | DT_NOPREFIX;
+    RECT needed{0, 0, 0, 0};
+    ::DrawTextW(dc, m_text.c_str(), -1, &needed, format);
+    const LONG widest = work.right - work.left - kFrameAllowance - 2 * margin;
+    if (needed.right > widest) {
+        needed = RECT{0, 0, widest, 0};
+        ::DrawTextW(dc, m_text.c_str(), -1, &needed, format | DT_WORDBREAK);
+    }
+    ::SelectObject(dc, oldFont);
+    ::ReleaseDC(textControl, dc);
+
+    // Two pixels spare, so that the control does not wrap a line the measure just fitted.
+    const int textWidth = std::max<int>(needed.right + 2, textRect.right - textRect.left);
+    const int textHeight = std::max<int>(needed.bottom, textRect.bottom - textRect.top);
+    const int buttonWidth = buttonRect.right - buttonRect.left;
+    const int buttonHeight = buttonRect.bottom - buttonRect.top;
+    ::MoveWindow(textControl, margin, margin, textWidth, textHeight, FALSE);
+    const int buttonTop = margin + textHeight + gap;
+    ::MoveWindow(button, margin + textWidth - buttonWidth, buttonTop, buttonWidth, buttonHeight, FALSE);
+
+    RECT frame{0, 0, margin + textWidth + margin, buttonTop + buttonHeight + margin};
+    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)));
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    ::SetWindowPos(m_hWnd, nullptr, work.left + std::max<LONG>(0, (work.right - work.left - width) / 2),
+                   work.top + std::max<LONG>(0, (work.bottom - work.top - height) / 2), width, height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}

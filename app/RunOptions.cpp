@@ -1,0 +1,57 @@
+#include "RunOptions.h"
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "OptionParser.h"
+
+namespace {
+const wchar_t kLang[] = L"lang";
+const wchar_t kQuiet[] = L"quiet";
+const wchar_t kPassive[] = L"passive";
+const wchar_t kHelp[] = L"help";
+
+bool Holds(const std::vector<std::wstring>& names, const wchar_t* name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+}  // namespace
+
+void RunOptions::AddOptions(OptionParser& parser) {
+    parser.AddOption(OptionSpec{kLang, L'l', MandatoryArgument});
+    parser.AddOption(OptionSpec{kQuiet, L'q', NoArgument, L"/quiet"});
+    // No short letter: "-p" is too easily meant as something else.
+    parser.AddOption(OptionSpec{kPassive, L'\0', NoArgument, L"/passive"});
+    parser.AddOption(OptionSpec{kHelp, L'h', NoArgument, L"/?"});
+}
+
+RunOptions RunOptions::Read(const std::wstring& commandLine) {
+    OptionParser parser;
+    AddOptions(parser);
+    RunOptions options;
+    try {
+        parser.Parse(commandLine);
+        for (const ParsedOption& result : parser.GetResults()) {
+            if (result.name == kLang) options.language = result.value;
+        }
+    } catch (const std::exception&) {
+        // A malformed line counts for nothing, options found before the error included.
+    }
+    const std::vector<std::wstring> named = parser.FindAnywhere(commandLine);
+    if (Holds(named, kQuiet)) {
+        options.mode = RunMode::Quiet;
+    } else if (Holds(named, kPassive)) {
+        options.mode = RunMode::Passive;
+    }
+    options.help = Holds(named, kHelp);
+    return options;
+}
+
+const wchar_t* RunModeName(RunMode mode) {
+    switch (mode) {
+        case RunMode::Interactive: return L"interactive";
+        case RunMode::Passive: return L"passive";
+        case RunMode::Quiet: return L"quiet";
+    }
+    return L"unknown";
+}

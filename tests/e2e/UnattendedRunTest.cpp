@@ -1,0 +1,168 @@
+// The real program run unattended: quiet (no window at any time) and passive
+// (windows that need no input and close by themselves) on each road, and the
+// help window, which changes nothing.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestRegistry.h"
+#include "ToolRun.h"
+#include "TriggerTestSupport.h"
+
+using testsupport::Answer;
+using testsupport::Contains;
+using testsupport::RunTool;
+using testsupport::SeenWindow;
+using testsupport::ToolRun;
+
+namespace {
+
+const wchar_t kSegmentationsKey[] = L"SOFTWARE\\K-Vantor\\QMT\\KVAUA\\Segmentations";
+const wchar_t kDelayLoadingKey[] = L"SOFTWARE\\K-Vantor\\QMT\\Delay Loading\\100";
+const char kCache[] = "{\"packages\":[{\"id\":\"av\",\"productDefinitionVersion\":3}]}";
+const char kEditedCache[] = "{\"packages\":[{\"id\":\"av\",\"aroductDefinitionVersion\":3}]}";
+const std::vector<Answer> kNobodyAnswers = {Answer::WaitUntilItCloses, Answer::WaitUntilItCloses};
+
+// A window of a passive run: both buttons disabled, gone by itself after about five seconds.
+void ExpectClosedByItself(const SeenWindow& seen, const std::wstring& status) {
+    EXPECT_EQ(status, seen.status);
+    EXPECT_FALSE(seen.upgradeEnabled);
+    EXPECT_FALSE(seen.closeEnabled);
+    EXPECT_GE(seen.shownMs, 4000u);
+}
+
+// A machine whose download is refused at once (nothing listens on the
+// discard port), with the stand-in IPC library registered and a package
+// cache for the upgrade road.
+class UnattendedRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clean();
+        ::SetEnvironmentVariableW(L"http_proxy", L"http://127.0.0.1:9");
+        ASSERT_TRUE(testsupport::CreateKey(kSegmentationsKey));
+        testsupport::SetString(kDelayLoadingKey, L"QMTIPC.dll", triggertest::WindowsPath(KV_QMTIPC_PATH));
+        ASSERT_TRUE(triggertest::WriteBytes(cache_.path(), kCache));
+    }
+    void TearDown() override {
+        ::SetEnvironmentVariableW(L"http_proxy", nullptr);
+        Clean();
+    }
+    static void Clean() {
+        testsupport::RemoveProductState();
+        testsupport::DeleteTree(L"SOFTWARE\\K-Vantor\\QMT\\KVAUA");
+        testsupport::DeleteTree(L"SOFTWARE\\K-Vantor\\QMT\\Delay Loading");
+    }
+    static std::wstring Segmentation() {
+        std::wstring text;
+        testsupport::ReadString(kSegmentationsKey, L"OPERATOR", text);
+        return text;
+    }
+    // The upgrade road with the daemon listening: the run is judged by what it did.
+    ToolRun RunUpgrade(const std::wstring& arguments, std::vector<Answer> answers) {
+        testsupport::SeedProduct(L"1.60.0", true);
+        triggertest::StandInDaemon daemon(scratch_);
+        EXPECT_TRUE(daemon.listening());
+        ToolRun run = RunTool(arguments, std::move(answers), 60000);
+        daemon.Stop();
+        EXPECT_EQ(L"666", Segmentation());
+        EXPECT_EQ(kEditedCache, triggertest::ReadBytes(cache_.path()));
+        EXPECT_EQ(1u, daemon.Records().size());
+        return run;
+    }
+
+    triggertest::PackageCacheFile cache_;
+    triggertest::ScratchFolder scratch_;
+};
+
+TEST_F(UnattendedRun, QuietUpToDateShowsNothingEvenBesideATypo) {
+    testsupport::SeedProduct(L"1.71.0", true);
+    for (const wchar_t* arguments : {L"--quiet", L"--quiet --bogus"}) {
+        const ToolRun run = RunTool(arguments);
+        ASSERT_TRUE(run.finished) << arguments;
+        EXPECT_EQ(0u, run.exitCode) << arguments;
+        EXPECT_TRUE(run.windows.empty()) << arguments;
+        EXPECT_TRUE(Contains(run.log, L"ParseCommandLine: Quiet run: no window is shown")) << run.log;
+        EXPECT_TRUE(Contains(run.log, L"ShowNXIsUpToDateWindow: Quiet run: window UpToDate not shown")) << run.log;
+    }
+}
+
+TEST_F(UnattendedRun, QuietUpgradeRunsWithoutTheOfferAndShowsNothing) {
+    const ToolRun run = RunUpgrade(L"-q -l en", {});
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode) << run.log;
+    EXPECT_TRUE(run.windows.empty());
+    EXPECT_TRUE(Contains(run.log, L"ShowUpgradeAvailableWindow: UpgradeAvailable returned 1")) << run.log;
+    EXPECT_TRUE(Contains(run.log, L"Quiet run: window UpgradingPleaseWait not shown")) << run.log;
+}
+
+TEST_F(UnattendedRun, QuietFreshInstallWhoseDownloadFailsShowsNothingAndFails) {
+    const ToolRun run = RunTool(L"/quiet", {}, 120000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1603u, run.exitCode) << run.log;
+    EXPECT_TRUE(run.windows.empty());
+    EXPECT_TRUE(Contains(run.log, L"Quiet run: window PleaseWait not shown")) << run.log;
+    EXPECT_TRUE(Contains(run.log, L"Stub download failed")) << run.log;
+    EXPECT_TRUE(Contains(run.log, L"Quiet run: window UpgradeFailed not shown")) << run.log;
+}
+
+TEST_F(UnattendedRun, PassiveUpToDateWindowClosesByItself) {
+    testsupport::SeedProduct(L"1.71.0", true);
+    const ToolRun run = RunTool(L"--passive -l en", kNobodyAnswers);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(1u, run.windows.size());
+    ExpectClosedByItself(run.windows[0], L"Your product is already up to date.");
+}
+
+TEST_F(UnattendedRun, PassiveUpgradeSkipsTheOfferAndTheProgressWindowClosesByItself) {
+    const ToolRun run = RunUpgrade(L"/passive -l en", kNobodyAnswers);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode) << run.log;
+    ASSERT_EQ(1u, run.windows.size()) << run.log;
+    ExpectClosedByItself(run.windows[0],
+                         L"Upgrading. This will take several minutes and may require that you restart your computer.");
+}
+
+TEST_F(UnattendedRun, PassiveFreshInstallShowsThePleaseWaitWindowThenAFailureThatClosesByItself) {
+    const ToolRun run = RunTool(L"--passive -l en", kNobodyAnswers, 120000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1603u, run.exitCode) << run.log;
+    ASSERT_EQ(2u, run.windows.size()) << run.log;
+    EXPECT_EQ(0u, run.windows[0].status.find(L"Please wait"));
+    ExpectClosedByItself(run.windows[1], L"Product upgrade failed");
+}
+
+TEST_F(UnattendedRun, HelpListsTheOptionsInTheDisplayLanguageAndChangesNothing) {
+    testsupport::SeedProduct(L"1.60.0", true);
+    struct Case {
+        const wchar_t* arguments;
+        const wchar_t* heading;
+        const wchar_t* closeText;
+    };
+    for (const Case& c : {Case{L"/? -l en", L"Options:", L"&Close"}, Case{L"--help --lang fi", L"Valinnat:", L"&Sulje"}}) {
+        const ToolRun run = RunTool(c.arguments, {Answer::Close});
+        ASSERT_TRUE(run.finished) << c.arguments;
+        EXPECT_EQ(0u, run.exitCode) << c.arguments;
+        ASSERT_EQ(1u, run.windows.size()) << c.arguments;
+        const std::wstring& text = run.windows[0].status;
+        EXPECT_EQ(L"K-Vantor Homeguard", run.windows[0].caption);
+        EXPECT_EQ(c.closeText, run.windows[0].closeText);
+        EXPECT_EQ(0u, text.find(c.heading)) << c.arguments;
+        for (const wchar_t* listed : {L"--quiet, -q, /quiet", L"--passive, /passive", L"--lang <tag>, -l <tag>",
+                                      L"--help, -h, /?", L"1602\t", L"1603\t", L"1618\t"}) {
+            EXPECT_TRUE(Contains(text, listed)) << c.arguments;
+        }
+        EXPECT_FALSE(Contains(run.log, L"UpgradeableHGInstalledForRetailOperator")) << run.log;
+    }
+    // Quiet help goes to the log.
+    const ToolRun quiet = RunTool(L"/? /quiet -l en");
+    ASSERT_TRUE(quiet.finished);
+    EXPECT_EQ(0u, quiet.exitCode);
+    EXPECT_TRUE(quiet.windows.empty());
+    EXPECT_TRUE(Contains(quiet.log, L"ShowHelp:     --passive, /passive")) << quiet.log;
+    EXPECT_EQ(L"", Segmentation());
+    EXPECT_EQ(kCache, triggertest::ReadBytes(cache_.path()));
+}
+
+}  // namespace
