@@ -293,6 +293,30 @@ TEST_F(HostsRepairTest, AFileThatCannotBeWrittenIsLeftWhole) {
     EXPECT_NE(std::string::npos, ReadBytes(backup()).find("k-vantor-update"));
 }
 
+// Writes part of the new content and then fails, as a full disk would.
+class FailingPartWay : public HostsFix {
+public:
+    mutable std::wstring target;
+
+protected:
+    int writeLines(const File& file, const LineList& lines) const override {
+        target = file.path();
+        file.setContent(LineList(lines.begin(), lines.begin() + 1));
+        return 3;
+    }
+};
+
+TEST_F(HostsRepairTest, AWriteThatFailsPartWayLeavesTheFileByteIdentical) {
+    WriteBytes(hosts(), kSeeded);
+    LineList lines;
+    ASSERT_EQ(0, File(hosts()).content(lines));
+    FailingPartWay fix;
+    EXPECT_EQ(2, fix.processContent(lines));
+    EXPECT_EQ(kSeeded, ReadBytes(hosts()));
+    EXPECT_NE(hosts(), fix.target);
+    EXPECT_FALSE(Exists(fix.target));
+}
+
 TEST_F(HostsRepairTest, OwnPatternsReplaceTheAnalyzersListForOneCall) {
     fake();
     const std::string content = "127.0.0.1 localhost\n0.0.0.0 ADSERVER.example\n";
