@@ -22,6 +22,19 @@ std::wstring DaclText(PSECURITY_DESCRIPTOR descriptor) {
     return result;
 }
 
+std::wstring OwnerText(PSECURITY_DESCRIPTOR descriptor) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    LPWSTR sid = nullptr;
+    if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner ||
+        !::ConvertSidToStringSidW(owner, &sid)) {
+        return L"?";
+    }
+    std::wstring result(sid);
+    ::LocalFree(sid);
+    return result;
+}
+
 RecordingSecurity::RecordingSecurity() : scope_(*this) {}
 
 RecordingSecurity::~RecordingSecurity() = default;
@@ -60,21 +73,20 @@ BOOL RecordingSecurity::ReadFileSecurity(LPCWSTR path, SECURITY_INFORMATION info
                                          PSECURITY_DESCRIPTOR descriptor, DWORD length, LPDWORD lengthNeeded) {
     if (onRead) onRead();
     FakeObject* target = find(path);
-    if (!target || information != DACL_SECURITY_INFORMATION) {
+    const SECURITY_INFORMATION known = DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION;
+    if (!target || !(information & known) || (information & ~known)) {
         ::SetLastError(target ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
+    std::wstring text;
+    if (information & OWNER_SECURITY_INFORMATION) {
+        text += L"O:" + std::wstring(target->ownedByAdministrators ? L"S-1-5-32-544" : target->owner.c_str());
+    }
+    if (information & DACL_SECURITY_INFORMATION) {
+        text += target->dacl == kNullDacl ? std::wstring(L"D:NO_ACCESS_CONTROL") : target->dacl;
+    }
     PSECURITY_DESCRIPTOR stored = nullptr;
-    if (target->dacl == kNullDacl) {
-        SECURITY_DESCRIPTOR absolute;
-        ::InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION);
-        ::SetSecurityDescriptorDacl(&absolute, TRUE, nullptr, FALSE);
-        DWORD size = 0;
-        ::MakeSelfRelativeSD(&absolute, nullptr, &size);
-        stored = ::LocalAlloc(LPTR, size);
-        if (!::MakeSelfRelativeSD(&absolute, stored, &size)) return FALSE;
-    } else if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(target->dacl.c_str(), SDDL_REVISION_1,
-                                                                       &stored, nullptr)) {
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &stored, nullptr)) {
         return FALSE;
     }
     const DWORD needed = ::GetSecurityDescriptorLength(stored);
@@ -103,7 +115,20 @@ BOOL RecordingSecurity::WriteFileSecurity(LPCWSTR path, SECURITY_INFORMATION inf
         LPWSTR sid = nullptr;
         const bool administrators = ::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner &&
                                     ::ConvertSidToStringSidW(owner, &sid) && std::wstring(sid) == L"S-1-5-32-544";
+        const std::wstring sidText = sid ? sid : L"?";
         if (sid) ::LocalFree(sid);
+        if (!administrators && owner) {
+            // Putting another owner back needs the restore privilege.
+            if (!restorePrivilegeEnabled || !target->ownerRestorable) {
+                events.push_back(L"denied-owner " + std::wstring(path));
+                ::SetLastError(ERROR_INVALID_OWNER);
+                return FALSE;
+            }
+            target->ownedByAdministrators = false;
+            target->owner = sidText;
+            events.push_back(L"owner-back " + std::wstring(path) + L" " + sidText);
+            return TRUE;
+        }
         if (!administrators || !(target->ownerWritable || (target->ownerWritableWithPrivilege && privilegeEnabled))) {
             events.push_back(L"denied-owner " + std::wstring(path));
             ::SetLastError(ERROR_ACCESS_DENIED);
@@ -180,18 +205,41 @@ BOOL RecordingSecurity::LookupPrivilege(LPCWSTR systemName, LPCWSTR name, PLUID 
 }
 
 BOOL RecordingSecurity::AdjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES privileges, DWORD length,
-                                              PTOKEN_PRIVILEGES, PDWORD) {
-    LUID expected{};
-    ::LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &expected);
-    const bool wellFormed = length == sizeof(TOKEN_PRIVILEGES) && privileges->PrivilegeCount == 1 &&
-                            privileges->Privileges[0].Luid.LowPart == expected.LowPart &&
-                            privileges->Privileges[0].Attributes == SE_PRIVILEGE_ENABLED;
-    events.push_back(wellFormed ? L"privilege" : L"privilege-malformed");
-    if (privilegeNotHeld || !wellFormed) {
+                                              PTOKEN_PRIVILEGES previous, PDWORD previousLength) {
+    LUID takeOwnership{};
+    LUID restore{};
+    ::LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &takeOwnership);
+    ::LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &restore);
+    const bool one = length == sizeof(TOKEN_PRIVILEGES) && privileges->PrivilegeCount == 1;
+    const LUID luid = one ? privileges->Privileges[0].Luid : LUID{};
+    const bool isTake = one && luid.LowPart == takeOwnership.LowPart && luid.HighPart == takeOwnership.HighPart;
+    const bool isRestore = one && luid.LowPart == restore.LowPart && luid.HighPart == restore.HighPart;
+    bool* state = isTake ? &privilegeEnabled : isRestore ? &restorePrivilegeEnabled : nullptr;
+    const DWORD attributes = one ? privileges->Privileges[0].Attributes : 0xFFFFFFFF;
+    if (!state || (attributes != SE_PRIVILEGE_ENABLED && attributes != 0)) {
+        events.push_back(L"privilege-malformed");
         ::SetLastError(ERROR_NOT_ALL_ASSIGNED);
         return TRUE;
     }
-    privilegeEnabled = true;
+    if (attributes == 0) {
+        events.push_back(isTake ? L"privilege-off take-ownership" : L"privilege-off restore");
+        *state = false;
+        ::SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+    events.push_back(isTake ? L"privilege" : L"privilege-restore");
+    if (privilegeNotHeld) {
+        ::SetLastError(ERROR_NOT_ALL_ASSIGNED);
+        return TRUE;
+    }
+    if (previous) {
+        // As the system reports it: only a privilege whose state changed.
+        previous->PrivilegeCount = *state ? 0 : 1;
+        previous->Privileges[0].Luid = luid;
+        previous->Privileges[0].Attributes = 0;
+        if (previousLength) *previousLength = sizeof(TOKEN_PRIVILEGES);
+    }
+    *state = true;
     ::SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
