@@ -44,6 +44,60 @@ bool WriteAll(HANDLE file, const std::string& content) {
     return true;
 }
 
+// The owner of a file, in a descriptor from the local heap; none when it
+// cannot be read.
+unique_hlocal ReadOwner(const std::wstring& path) {
+    DWORD needed = 0;
+    ::GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, nullptr, 0, &needed);
+    if (needed == 0) return unique_hlocal();
+    unique_hlocal descriptor(::LocalAlloc(LPTR, needed));
+    if (!descriptor || !::GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, descriptor.get(), needed,
+                                           &needed)) {
+        return unique_hlocal();
+    }
+    return descriptor;
+}
+
+bool SameOwner(PSECURITY_DESCRIPTOR a, PSECURITY_DESCRIPTOR b) {
+    PSID first = nullptr;
+    PSID second = nullptr;
+    BOOL defaulted = FALSE;
+    return a && b && ::GetSecurityDescriptorOwner(a, &first, &defaulted) &&
+           ::GetSecurityDescriptorOwner(b, &second, &defaulted) && first && second && ::EqualSid(first, second);
+}
+
+// SeRestorePrivilege for one owner write: an owner other than the caller
+// needs it. The state it had before is put back when the object goes.
+class RestorePrivilege {
+public:
+    RestorePrivilege() {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+        token_.reset(token);
+        TOKEN_PRIVILEGES enable{};
+        if (!::LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &enable.Privileges[0].Luid)) return;
+        enable.PrivilegeCount = 1;
+        enable.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        DWORD length = 0;
+        ::SetLastError(ERROR_SUCCESS);
+        enabled_ = ::AdjustTokenPrivileges(token_.get(), FALSE, &enable, sizeof(enable), &previous_, &length) &&
+                   ::GetLastError() == ERROR_SUCCESS;
+    }
+    ~RestorePrivilege() {
+        if (enabled_ && previous_.PrivilegeCount > 0) {
+            ::AdjustTokenPrivileges(token_.get(), FALSE, &previous_, sizeof(previous_), nullptr, nullptr);
+        }
+    }
+    RestorePrivilege(const RestorePrivilege&) = delete;
+    RestorePrivilege& operator=(const RestorePrivilege&) = delete;
+    bool enabled() const { return enabled_; }
+
+private:
+    unique_handle token_;
+    TOKEN_PRIVILEGES previous_{};
+    bool enabled_ = false;
+};
+
 }  // namespace
 
 FileReplacement::FileReplacement(std::wstring target) : target_(std::move(target)), folder_(FolderOf(target_)) {}
@@ -109,8 +163,10 @@ DWORD FileReplacement::Commit() {
         temporary_.clear();
         return ERROR_SUCCESS;
     }
+    const unique_hlocal owner = ReadOwner(target_);
     if (const DWORD error = Swap()) return error;
     KeepAttributes(before);
+    KeepOwner(owner.get());
     return ERROR_SUCCESS;
 }
 
@@ -139,6 +195,23 @@ DWORD FileReplacement::Swap() {
         backup_.clear();
     }
     return Fail(L"ReplaceFileW", error);
+}
+
+void FileReplacement::KeepOwner(PSECURITY_DESCRIPTOR before) {
+    // ReplaceFileW keeps the DACL, but the file takes the owner of whoever
+    // made the replacement.
+    const DWORD lastError = ::GetLastError();
+    const unique_hlocal after = ReadOwner(target_);
+    ownerKept_ = !before || SameOwner(before, after.get());
+    if (!ownerKept_) {
+        ownerKept_ = ::SetFileSecurityW(target_.c_str(), OWNER_SECURITY_INFORMATION, before) != FALSE;
+        if (!ownerKept_) {
+            RestorePrivilege privilege;
+            ownerKept_ = privilege.enabled() &&
+                         ::SetFileSecurityW(target_.c_str(), OWNER_SECURITY_INFORMATION, before) != FALSE;
+        }
+    }
+    ::SetLastError(lastError);
 }
 
 void FileReplacement::KeepAttributes(DWORD before) {

@@ -29,12 +29,16 @@ public:
     DWORD Commit();
     // The system call that failed last, for the caller's log line.
     const wchar_t* FailedCall() const { return failedCall_; }
+    // False when the content was replaced but the former owner could not be
+    // put back (the replacement then carries the owner of its maker).
+    bool OwnerKept() const { return ownerKept_; }
 
 private:
     DWORD Fail(const wchar_t* call, DWORD error);
     DWORD Flush();
     DWORD Swap();
     void KeepAttributes(DWORD before);
+    void KeepOwner(PSECURITY_DESCRIPTOR before);
     void RemoveQuietly(std::wstring& path);
 
     std::wstring target_;
@@ -42,6 +46,7 @@ private:
     std::wstring temporary_;
     std::wstring backup_;
     const wchar_t* failedCall_ = L"";
+    bool ownerKept_ = true;
 };
 
 }  // namespace kv

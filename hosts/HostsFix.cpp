@@ -87,5 +87,9 @@ bool HostsFix::replaceContent(const std::wstring& hostsPath, const LineList& lin
                    hostsPath.c_str(), error);
         return false;
     }
+    // Left to the restore phase, which writes the recorded owner back.
+    if (!replacement.OwnerKept()) {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: %s carries a new owner for now", kName, hostsPath.c_str());
+    }
     return true;
 }

@@ -93,6 +93,10 @@ bool WriteContentToFile(const std::wstring& path, const std::string& content) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to open %s, exiting", function, path.c_str());
         return false;
     }
+    if (!replacement.OwnerKept()) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: The former owner of %s could not be put back", function,
+                   path.c_str());
+    }
     LogMessage(KvQmtLogging::LogInfo, L"%s: File written to disk: %s", function, path.c_str());
     return true;
 }
