@@ -22,19 +22,6 @@ std::wstring DaclText(PSECURITY_DESCRIPTOR descriptor) {
     return result;
 }
 
-std::wstring OwnerText(PSECURITY_DESCRIPTOR descriptor) {
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    LPWSTR sid = nullptr;
-    if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner ||
-        !::ConvertSidToStringSidW(owner, &sid)) {
-        return L"?";
-    }
-    std::wstring result(sid);
-    ::LocalFree(sid);
-    return result;
-}
-
 RecordingSecurity::RecordingSecurity() : scope_(*this) {}
 
 RecordingSecurity::~RecordingSecurity() = default;

@@ -81,5 +81,4 @@ private:
 };
 
 // The DACL of a descriptor as SDDL text, kNullDacl for a null DACL.
-std::wstring OwnerText(PSECURITY_DESCRIPTOR descriptor);
 std::wstring DaclText(PSECURITY_DESCRIPTOR descriptor);

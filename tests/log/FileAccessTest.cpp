@@ -25,14 +25,14 @@ std::wstring TestName() {
 }
 
 std::unique_ptr<FileAccessBase> MakeWriter(bool continuous, unsigned rotateCount, DWORD maxSize,
-                                           const std::wstring& path) {
+                                           const std::wstring& path,
+                                           std::unique_ptr<FileUtils> utils = std::make_unique<FileUtilsWin32>()) {
     if (continuous) {
         return std::make_unique<FileAccessContinuous>(rotateCount, maxSize, path.c_str(),
-                                                      std::make_unique<FileLowLevel>(),
-                                                      std::make_unique<FileUtilsWin32>());
+                                                      std::make_unique<FileLowLevel>(), std::move(utils));
     }
     return std::make_unique<FileAccessTransient>(rotateCount, maxSize, path.c_str(), std::make_unique<FileLowLevel>(),
-                                                 std::make_unique<FileUtilsWin32>());
+                                                 std::move(utils));
 }
 
 void WriteLine(FileAccessBase& writer, const std::wstring& text) {
@@ -175,13 +175,7 @@ TEST_P(LogFileWriter, NothingIsCreatedMovedOrDeletedBehindALink) {
     for (const wchar_t* link : links) {
         RemoveTree(maker);
         auto unsafe = [&] {
-            auto utils = std::make_unique<ReportsALink>(folder_.path() + link);
-            if (continuous()) {
-                return std::unique_ptr<FileAccessBase>(std::make_unique<FileAccessContinuous>(
-                    0, 3, path.c_str(), std::make_unique<FileLowLevel>(), std::move(utils)));
-            }
-            return std::unique_ptr<FileAccessBase>(std::make_unique<FileAccessTransient>(
-                0, 3, path.c_str(), std::make_unique<FileLowLevel>(), std::move(utils)));
+            return MakeWriter(continuous(), 0, 3, path, std::make_unique<ReportsALink>(folder_.path() + link));
         };
         // A missing folder chain is not created.
         auto writer = unsafe();
