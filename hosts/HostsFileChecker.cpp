@@ -170,23 +170,26 @@ bool HostsFileChecker::SetOriginalPermission(SecurityAttributes& etcFolder, Secu
                                              const std::wstring& etcPath, const File& hosts) {
     static const wchar_t* const kName = L"HostsFileChecker::SetPermission";
     LogMessage(KvQmtLogging::LogDebug, L"%s: Set permision for Orginal attributes", kName);
-    if (!SetHostsFileAttributes(hosts, Restore)) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
-        return false;
-    }
-    if (!SetSddlAttributes(etcFolder, etcPath.c_str()) || !RestoreOwnerIfChanged(etcFolder, etcPath.c_str())) {
+    // Every step is tried even when one before it failed: what can be put
+    // back is put back, and the phase still reports the failure.
+    bool restored = SetHostsFileAttributes(hosts, Restore);
+    if (!restored) LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
+    bool etcRestored = SetSddlAttributes(etcFolder, etcPath.c_str());
+    etcRestored = RestoreOwnerIfChanged(etcFolder, etcPath.c_str()) && etcRestored;
+    if (etcRestored) {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kName);
+    } else {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kName);
-        return false;
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kName);
     // The rewrite gave the hosts file a new owner as well as new content.
-    if (!SetSddlAttributes(hostsFile, hosts.path().c_str()) ||
-        !RestoreOwnerIfChanged(hostsFile, hosts.path().c_str())) {
+    bool hostsRestored = SetSddlAttributes(hostsFile, hosts.path().c_str());
+    hostsRestored = RestoreOwnerIfChanged(hostsFile, hosts.path().c_str()) && hostsRestored;
+    if (hostsRestored) {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts file attributes are fixed", kName);
+    } else {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
-        return false;
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts file attributes are fixed", kName);
-    return true;
+    return restored && etcRestored && hostsRestored;
 }
 
 bool HostsFileChecker::SetSddlAttributes(SecurityAttributes& attributes, const wchar_t* path) {

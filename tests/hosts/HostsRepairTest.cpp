@@ -268,6 +268,8 @@ TEST_F(HostsRepairTest, AFailedRestoreFailsTheRepairAlthoughTheFileIsRepaired) {
     EXPECT_FALSE(FixHosts());
     EXPECT_TRUE(log.contains(L"FixHosts: Malformed hosts cannot be fixed, ret = 4"));
     EXPECT_TRUE(log.contains(L"Failed to fix attributes of etc folder"));
+    // The steps after the failed one are still taken.
+    EXPECT_EQ(std::wstring(kHostsDacl), security.object(hosts()).dacl);
     EXPECT_EQ(std::string::npos, ReadBytes(hosts()).find("k-vantor-update"));
     EXPECT_EQ(kSeeded.size() + 6, ReadBytes(backup()).size());
 }
