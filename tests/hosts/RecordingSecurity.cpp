@@ -106,7 +106,7 @@ BOOL RecordingSecurity::WriteFileSecurity(LPCWSTR path, SECURITY_INFORMATION inf
         if (sid) ::LocalFree(sid);
         if (!administrators && owner) {
             // Putting another owner back needs the restore privilege.
-            if (!restorePrivilegeEnabled || !target->ownerRestorable) {
+            if (!restorePrivilegeEnabled) {
                 events.push_back(L"denied-owner " + std::wstring(path));
                 ::SetLastError(ERROR_INVALID_OWNER);
                 return FALSE;
@@ -192,41 +192,28 @@ BOOL RecordingSecurity::LookupPrivilege(LPCWSTR systemName, LPCWSTR name, PLUID 
 }
 
 BOOL RecordingSecurity::AdjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES privileges, DWORD length,
-                                              PTOKEN_PRIVILEGES previous, PDWORD previousLength) {
-    LUID takeOwnership{};
+                                              PTOKEN_PRIVILEGES previous, PDWORD) {
+    LUID take{};
     LUID restore{};
-    ::LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &takeOwnership);
+    ::LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &take);
     ::LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &restore);
-    const bool one = length == sizeof(TOKEN_PRIVILEGES) && privileges->PrivilegeCount == 1;
-    const LUID luid = one ? privileges->Privileges[0].Luid : LUID{};
-    const bool isTake = one && luid.LowPart == takeOwnership.LowPart && luid.HighPart == takeOwnership.HighPart;
-    const bool isRestore = one && luid.LowPart == restore.LowPart && luid.HighPart == restore.HighPart;
+    const LUID luid = privileges->Privileges[0].Luid;
+    const DWORD attributes = privileges->Privileges[0].Attributes;
+    const bool isTake = luid.LowPart == take.LowPart, isRestore = luid.LowPart == restore.LowPart;
     bool* state = isTake ? &privilegeEnabled : isRestore ? &restorePrivilegeEnabled : nullptr;
-    const DWORD attributes = one ? privileges->Privileges[0].Attributes : 0xFFFFFFFF;
-    if (!state || (attributes != SE_PRIVILEGE_ENABLED && attributes != 0)) {
-        events.push_back(L"privilege-malformed");
+    const bool wellFormed = length == sizeof(TOKEN_PRIVILEGES) && privileges->PrivilegeCount == 1 && state &&
+                            (attributes == SE_PRIVILEGE_ENABLED || attributes == 0);
+    const wchar_t* name = isTake ? L"take-ownership" : L"restore";
+    events.push_back(!wellFormed ? L"privilege-malformed"
+                     : attributes ? (isTake ? L"privilege" : L"privilege-restore")
+                                  : L"privilege-off " + std::wstring(name));
+    if (!wellFormed || (attributes && privilegeNotHeld)) {
         ::SetLastError(ERROR_NOT_ALL_ASSIGNED);
         return TRUE;
     }
-    if (attributes == 0) {
-        events.push_back(isTake ? L"privilege-off take-ownership" : L"privilege-off restore");
-        *state = false;
-        ::SetLastError(ERROR_SUCCESS);
-        return TRUE;
-    }
-    events.push_back(isTake ? L"privilege" : L"privilege-restore");
-    if (privilegeNotHeld) {
-        ::SetLastError(ERROR_NOT_ALL_ASSIGNED);
-        return TRUE;
-    }
-    if (previous) {
-        // As the system reports it: only a privilege whose state changed.
-        previous->PrivilegeCount = *state ? 0 : 1;
-        previous->Privileges[0].Luid = luid;
-        previous->Privileges[0].Attributes = 0;
-        if (previousLength) *previousLength = sizeof(TOKEN_PRIVILEGES);
-    }
-    *state = true;
+    // As the system reports it: only a privilege whose state changed.
+    if (previous) *previous = TOKEN_PRIVILEGES{*state == (attributes != 0) ? 0u : 1u, {{luid, *state ? SE_PRIVILEGE_ENABLED : 0u}}};
+    *state = attributes != 0;
     ::SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

@@ -16,7 +16,6 @@ struct FakeObject {
     std::wstring dacl = L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
     bool ownedByAdministrators = false;
     std::wstring owner = L"S-1-5-18";         // while not owned by the Administrators
-    bool ownerRestorable = true;              // another owner may be written with SeRestorePrivilege
     bool daclWritable = true;                 // without any ownership step
     bool ownerWritable = false;               // without the privilege
     bool ownerWritableWithPrivilege = true;
