@@ -35,7 +35,8 @@ public:
 
 private:
     QmtDownloadInstance();
-    ~QmtDownloadInstance() = default;
+    // The summary log ends with its end marker, not the auto-closed one.
+    ~QmtDownloadInstance() { summaryLog_.EndLog(); }
     static void Destroy();
 
     unique_hinternet session_;

@@ -23,11 +23,17 @@ int File::content(LineList& lines) const {
 }
 
 int File::setContent(const LineList& lines) const {
+    static const wchar_t* const kName = L"File::setContent";
     std::wfstream stream(path_.c_str(), std::ios::out | std::ios::trunc);
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Opening for writing: %s", L"File::setContent", path_.c_str());
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Opening for writing: %s", kName, path_.c_str());
     FileReaderWriter writer(stream);
     const int result = writer.write(lines);
     stream.close();
+    // The close writes what is still buffered: its failure is a failed write.
+    if (result == 0 && stream.fail()) {
+        LogMessage(KvQmtLogging::LogError, L"%s: Closing %s has failed!", kName, path_.c_str());
+        return 3;
+    }
     return result;
 }
 

@@ -9,10 +9,13 @@ namespace {
 
 const wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-// What an object is given when the ownership step left it with a null DACL
-// and the intended DACL could not be written: nobody but the system and the
-// administrators may change it, users may still read it.
-const wchar_t kLockedDownSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+// How far the first phase got, for its undo.
+enum AdministratorStep : int {
+    NothingChanged = 0,
+    EtcFolderTouched = 1,
+    HostsFileTouched = 2,
+    AttributesTouched = 3,
+};
 
 const DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
 const DWORD kHidden = FILE_ATTRIBUTE_HIDDEN;
@@ -32,7 +35,18 @@ int HostsFileChecker::RepairWithPermissions() {
         result = hostsFix_->fixHostsFile();
         if (!SetPermission(etcFolder, hostsFile, Restore)) result = 2;
     }
+    // The privileges go back to what they were before the repair.
+    if (privileges_ && !privileges_->RestoreAll()) {
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to restore the privileges of the process",
+                   L"HostsFileChecker::RepairWithPermissions");
+    }
+    privileges_.reset();
     return result;
+}
+
+ProcessPrivileges& HostsFileChecker::privileges() {
+    if (!privileges_) privileges_.reset(new ProcessPrivileges());
+    return *privileges_;
 }
 
 void HostsFileChecker::BuildEtcFolderSddl(std::wstring& sddl) {
@@ -84,15 +98,30 @@ bool HostsFileChecker::SetAdministratorPermission(SecurityAttributes& etcFolder,
     std::wstring sddl;
     BuildEtcFolderSddl(sddl);
     SecurityAttributes fixed;
-    if (!fixed.LoadFromSddl(sddl.c_str(), false) || !SetSddlAttributes(fixed, etcPath.c_str())) {
+    if (!fixed.LoadFromSddl(sddl.c_str(), false)) {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kName);
+        return false;
+    }
+    if (!SetSddlAttributes(fixed, etcPath.c_str())) {
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kName);
+        UndoAdministrator(etcFolder, hostsFile, etcPath, hosts, EtcFolderTouched);
         return false;
     }
     LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kName);
     BuildHostsFileSddl(sddl);
-    if (!fixed.LoadFromSddl(sddl.c_str(), false) || !SetSddlAttributes(fixed, hosts.path().c_str()) ||
-        !SetHostsFileAttributes(hosts, Administrator)) {
+    int steps = EtcFolderTouched;
+    bool fixedAll = fixed.LoadFromSddl(sddl.c_str(), false);
+    if (fixedAll) {
+        steps = HostsFileTouched;
+        fixedAll = SetSddlAttributes(fixed, hosts.path().c_str());
+    }
+    if (fixedAll) {
+        steps = AttributesTouched;
+        fixedAll = SetHostsFileAttributes(hosts, Administrator);
+    }
+    if (!fixedAll) {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
+        UndoAdministrator(etcFolder, hostsFile, etcPath, hosts, steps);
         return false;
     }
     fixed.Release();
@@ -100,57 +129,86 @@ bool HostsFileChecker::SetAdministratorPermission(SecurityAttributes& etcFolder,
     return true;
 }
 
+void HostsFileChecker::UndoAdministrator(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
+                                         const std::wstring& etcPath, const File& hosts, int stepsDone) {
+    static const wchar_t* const kName = L"HostsFileChecker::SetPermission";
+    // Newest change first, as the restore phase does.
+    bool undone = true;
+    if (stepsDone >= AttributesTouched) undone = SetHostsFileAttributes(hosts, Restore) && undone;
+    if (stepsDone >= HostsFileTouched) undone = RestoreObject(hostsFile, hosts.path().c_str()) && undone;
+    if (stepsDone >= EtcFolderTouched) undone = RestoreObject(etcFolder, etcPath.c_str()) && undone;
+    if (undone) {
+        LogMessage(KvQmtLogging::LogInfo, L"%s: The changes made so far have been undone", kName);
+    } else {
+        LogMessage(KvQmtLogging::LogFatal, L"%s: The changes made so far could not all be undone", kName);
+    }
+}
+
+bool HostsFileChecker::RestoreObject(const SecurityAttributes& recorded, const wchar_t* path) {
+    static const wchar_t* const kName = L"HostsFileChecker::RestoreObject";
+    // The DACL first: while the Administrators own the object they may
+    // write it, whatever the recorded DACL grants them.
+    bool restored = recorded.ApplyToFile(path);
+    if (!restored) LogMessage(KvQmtLogging::LogError, L"%s: Failed to put the DACL of %s back", kName, path);
+    return RestoreOwnerIfChanged(recorded, path) && restored;
+}
+
+bool HostsFileChecker::RestoreOwnerIfChanged(const SecurityAttributes& recorded, const wchar_t* path) {
+    static const wchar_t* const kName = L"HostsFileChecker::RestoreOwnerIfChanged";
+    SecurityAttributes current;
+    if (current.LoadFromFile(path) && current.SameOwnerAs(recorded)) return true;
+    if (!RestoreOwner(path, recorded.descriptor(), privileges())) {
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to put the owner of %s back, error %lu", kName, path,
+                   ::GetLastError());
+        return false;
+    }
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Owner of %s has been put back", kName, path);
+    return true;
+}
+
 bool HostsFileChecker::SetOriginalPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
                                              const std::wstring& etcPath, const File& hosts) {
     static const wchar_t* const kName = L"HostsFileChecker::SetPermission";
     LogMessage(KvQmtLogging::LogDebug, L"%s: Set permision for Orginal attributes", kName);
-    if (!SetHostsFileAttributes(hosts, Restore)) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
-        return false;
-    }
-    if (!SetSddlAttributes(etcFolder, etcPath.c_str())) {
+    // Every step is tried even when one before it failed: what can be put
+    // back is put back, and the phase still reports the failure.
+    bool restored = SetHostsFileAttributes(hosts, Restore);
+    if (!restored) LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
+    bool etcRestored = SetSddlAttributes(etcFolder, etcPath.c_str());
+    etcRestored = RestoreOwnerIfChanged(etcFolder, etcPath.c_str()) && etcRestored;
+    if (etcRestored) {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kName);
+    } else {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kName);
-        return false;
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kName);
-    if (!SetSddlAttributes(hostsFile, hosts.path().c_str())) {
+    // The rewrite gave the hosts file a new owner as well as new content.
+    bool hostsRestored = SetSddlAttributes(hostsFile, hosts.path().c_str());
+    hostsRestored = RestoreOwnerIfChanged(hostsFile, hosts.path().c_str()) && hostsRestored;
+    if (hostsRestored) {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts file attributes are fixed", kName);
+    } else {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
-        return false;
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts file attributes are fixed", kName);
-    return true;
+    return restored && etcRestored && hostsRestored;
 }
 
 bool HostsFileChecker::SetSddlAttributes(SecurityAttributes& attributes, const wchar_t* path) {
     static const wchar_t* const kName = L"HostsFileChecker::SetSddlAttributes";
     if (!attributes.ApplyToFile(path)) {
-        const int taken = OwnershipTaker().TakeOwnership(path);
+        // As the owner the Administrators may write the DACL, and the one
+        // written is the intended one: the object never stands open between.
+        const int taken = OwnershipTaker(privileges()).TakeOwnership(path);
         if (taken != OwnershipTaker::Done) {
             LogMessage(KvQmtLogging::LogError, L"%s: Failed to TakeOwnership for %s", kName, path);
             return false;
         }
         if (!attributes.ApplyToFile(path)) {
             LogMessage(KvQmtLogging::LogError, L"%s: Failed to set attributes for %s", kName, path);
-            // The ownership step left a null DACL, which lets everyone write.
-            LockDown(path);
             return false;
         }
     }
     LogMessage(KvQmtLogging::LogDebug, L"%s: Attributes for %s has been set correctly", kName, path);
     return true;
-}
-
-bool HostsFileChecker::LockDown(const wchar_t* path) {
-    static const wchar_t* const kName = L"HostsFileChecker::SetSddlAttributes";
-    SecurityAttributes lockedDown;
-    if (lockedDown.LoadFromSddl(kLockedDownSddl, false) && lockedDown.ApplyToFile(path)) {
-        LogMessage(KvQmtLogging::LogError, L"%s: %s has been locked to System and Administrators instead", kName,
-                   path);
-        return true;
-    }
-    LogMessage(KvQmtLogging::LogFatal, L"%s: %s is left with a DACL that grants everyone full access", kName,
-               path);
-    return false;
 }
 
 bool HostsFileChecker::SetHostsFileAttributes(const File& hostsFile, int phase) {

@@ -1,9 +1,11 @@
 #pragma once
 // One check or repair of the hosts file. The repair runs between two
-// permission phases: the first records the DACLs of the etc folder and the
-// hosts file, writes fixed ones and clears the file's read-only, hidden and
-// system attributes; the second puts the attributes and then the recorded
-// DACLs back.
+// permission phases: the first records the DACLs and owners of the etc folder
+// and the hosts file, writes fixed DACLs and clears the file's read-only,
+// hidden and system attributes; the second puts the attributes and then the
+// recorded DACLs and owners back. A first phase that fails part-way undoes
+// what it did; privileges enabled for either phase are put back when the
+// repair ends.
 #include <windows.h>
 
 #include <memory>
@@ -11,6 +13,7 @@
 
 #include "File.h"
 #include "HostsFix.h"
+#include "OwnershipTaker.h"
 #include "SecurityAttributes.h"
 
 class HostsFileChecker {
@@ -50,7 +53,15 @@ private:
                                     const std::wstring& etcPath, const File& hosts);
     bool SetOriginalPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
                                const std::wstring& etcPath, const File& hosts);
-    bool LockDown(const wchar_t* path);
+    // Puts the recorded DACL and owner back on an object the first phase
+    // may have changed.
+    bool RestoreObject(const SecurityAttributes& recorded, const wchar_t* path);
+    bool RestoreOwnerIfChanged(const SecurityAttributes& recorded, const wchar_t* path);
+    void UndoAdministrator(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile, const std::wstring& etcPath,
+                           const File& hosts, int stepsDone);
+    ProcessPrivileges& privileges();
+
+    std::unique_ptr<ProcessPrivileges> privileges_;
 
     std::unique_ptr<HostsFix> hostsFix_;
     bool savedReadOnly_ = false;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "File.h"
+#include "FileReplacement.h"
 #include "KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
@@ -50,9 +51,8 @@ int HostsFix::processContent(const LineList& lines) {
         LogMessage(KvQmtLogging::LogDebug, L"%s: File does not need to be fixed", kName);
         return 0;
     }
-    // The rewrite truncates the hosts file first; a write that fails half-way
-    // would leave a partial file. It is only started when the former content
-    // is safe in the backup.
+    // The rewrite is only started when the former content is safe in the
+    // backup.
     const std::wstring backupPath = path_.backupFilePath();
     if (File(backupPath).setContent(lines) != 0) {
         LogMessage(KvQmtLogging::LogError, L"%s: Cannot save backup to %s", kName, backupPath.c_str());
@@ -60,10 +60,36 @@ int HostsFix::processContent(const LineList& lines) {
         return 2;
     }
     const std::wstring hostsPath = path_.hostsFilePath();
-    if (File(hostsPath).setContent(kept) != 0) {
+    if (!replaceContent(hostsPath, kept)) {
         LogMessage(KvQmtLogging::LogError, L"%s: File %s cannot be fixed!", kName, hostsPath.c_str());
         return 2;
     }
     LogMessage(KvQmtLogging::LogDebug, L"%s: File %s has been repaired", kName, hostsPath.c_str());
     return 1;
+}
+
+int HostsFix::writeLines(const File& file, const LineList& lines) const { return file.setContent(lines); }
+
+bool HostsFix::replaceContent(const std::wstring& hostsPath, const LineList& lines) const {
+    static const wchar_t* const kName = L"HostsFix::replaceContent";
+    // The new content goes into a file of its own that takes the hosts
+    // file's place in one step, keeping its access list, owner and
+    // attributes: a failure at any point leaves the hosts file as it was.
+    kv::FileReplacement replacement(hostsPath);
+    if (const DWORD error = replacement.Prepare()) {
+        LogMessage(KvQmtLogging::LogError, L"%s: %s beside %s failed with error %lu", kName,
+                   replacement.FailedCall(), hostsPath.c_str(), error);
+        return false;
+    }
+    if (writeLines(File(replacement.TemporaryPath()), lines) != 0) return false;
+    if (const DWORD error = replacement.Commit()) {
+        LogMessage(KvQmtLogging::LogError, L"%s: %s for %s failed with error %lu", kName, replacement.FailedCall(),
+                   hostsPath.c_str(), error);
+        return false;
+    }
+    // Left to the restore phase, which writes the recorded owner back.
+    if (!replacement.OwnerKept()) {
+        LogMessage(KvQmtLogging::LogDebug, L"%s: %s carries a new owner for now", kName, hostsPath.c_str());
+    }
+    return true;
 }

@@ -2,12 +2,16 @@
 // Checks and repairs the hosts file: the maker's lines are removed after the
 // content as read has been saved beside it as hosts.bak.
 #include "ContentAnalyzer.h"
+#include "File.h"
 #include "HostsPath.h"
 
 class HostsFix {
 public:
     // Resolves the hosts folder at once.
     HostsFix() = default;
+    virtual ~HostsFix() = default;
+    HostsFix(const HostsFix&) = delete;
+    HostsFix& operator=(const HostsFix&) = delete;
 
     const HostsPath& path() const { return path_; }
     ContentAnalyzer& analyzer() { return analyzer_; }
@@ -19,8 +23,14 @@ public:
     // The same codes, for lines already read from the hosts file.
     int processContent(const LineList& lines);
 
+protected:
+    // Writes lines into a file; the hosts rewrite writes through it into the
+    // temporary file that then replaces the hosts file.
+    virtual int writeLines(const File& file, const LineList& lines) const;
+
 private:
     bool exists(const std::wstring& hostsPath, const wchar_t* caller) const;
+    bool replaceContent(const std::wstring& hostsPath, const LineList& lines) const;
 
     HostsPath path_;
     ContentAnalyzer analyzer_;

@@ -22,15 +22,18 @@ bool SecurityAttributes::LoadFromFile(const wchar_t* path) {
     Release();
     if (!AllocateRecord()) return false;
     SecurityOperations& security = CurrentSecurityOperations();
+    // The owner is kept too: taking ownership and replacing the file both
+    // change it, and it is put back with the DACL.
+    const SECURITY_INFORMATION recorded = DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION;
     DWORD needed = 0;
-    if (security.ReadFileSecurity(path, DACL_SECURITY_INFORMATION, nullptr, 0, &needed) ||
+    if (security.ReadFileSecurity(path, recorded, nullptr, 0, &needed) ||
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) {
         Release();
         return false;
     }
     Adopt(::LocalAlloc(LPTR, needed));
     if (!descriptor_ ||
-        !security.ReadFileSecurity(path, DACL_SECURITY_INFORMATION, descriptor_.get(), needed, &needed)) {
+        !security.ReadFileSecurity(path, recorded, descriptor_.get(), needed, &needed)) {
         Release();
         return false;
     }
@@ -62,4 +65,13 @@ bool SecurityAttributes::ApplyToFile(const wchar_t* path) const {
 void SecurityAttributes::Release() {
     descriptor_.reset();
     record_.reset();
+}
+
+bool SecurityAttributes::SameOwnerAs(const SecurityAttributes& other) const {
+    PSID mine = nullptr;
+    PSID theirs = nullptr;
+    BOOL defaulted = FALSE;
+    return descriptor_ && other.descriptor_ && ::GetSecurityDescriptorOwner(descriptor_.get(), &mine, &defaulted) &&
+           ::GetSecurityDescriptorOwner(other.descriptor_.get(), &theirs, &defaulted) && mine && theirs &&
+           ::EqualSid(mine, theirs);
 }

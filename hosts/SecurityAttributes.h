@@ -14,13 +14,15 @@ public:
     SecurityAttributes(const SecurityAttributes&) = delete;
     SecurityAttributes& operator=(const SecurityAttributes&) = delete;
 
-    // The DACL of the file or folder only (no owner, group or SACL).
+    // The DACL and the owner of the file or folder (no group or SACL).
     bool LoadFromFile(const wchar_t* path);
     // keepInheritance false marks the DACL protected from inherited entries.
     bool LoadFromSddl(const wchar_t* text, bool keepInheritance);
     // Writes the holder's DACL to the file or folder.
     bool ApplyToFile(const wchar_t* path) const;
     void Release();
+    // Whether both holders name the same owner (false when one has none).
+    bool SameOwnerAs(const SecurityAttributes& other) const;
 
     bool empty() const { return !record_; }
     // Null when empty; for CreateFileW and friends.

@@ -13,6 +13,16 @@ const char kLogMutexSddl[] =
     "D:(D;OICI;GA;;;AN)(A;OICI;GA;;;BA)(A;OICI;GA;;;LA)(A;OICI;GA;;;SY)"
     "(A;OICI;GRGWGX;;;AU)(A;OICI;GRGWGX;;;BU)(A;OICI;GRGWGX;;;BG)";
 const char kEveryoneFullAccessSddl[] = "D:(A;OICI;GA;;;WD)";
+
+// The log's own folder, "logs" and the maker's folder above it.
+const int kGuardedFolderLevels = 3;
+
+void ReportRefusedPath(const wchar_t* path) {
+    std::wstring message = L"kv_qmt_log!FileAccessBase: refused ";
+    message += path;
+    message += L": a folder of the log or the file is a junction or link\n";
+    OutputDebugStringW(message.c_str());
+}
 }  // namespace
 
 kv::unique_handle CreateLogMutex(const wchar_t* name) {
@@ -41,30 +51,54 @@ FileAccessBase::~FileAccessBase() {
     lowLevel_->Close();
 }
 
+bool FileAccessBase::PathIsSafe(const wchar_t* file) {
+    std::wstring folder = path_;
+    for (int level = 0; level < kGuardedFolderLevels; ++level) {
+        const size_t separator = folder.rfind(L'\\');
+        if (separator == std::wstring::npos || separator == 0) break;
+        folder.resize(separator);
+        if (fileUtils_->IsReparsePoint(folder.c_str())) {
+            ReportRefusedPath(folder.c_str());
+            return false;
+        }
+    }
+    if (file && fileUtils_->IsReparsePoint(file)) {
+        ReportRefusedPath(file);
+        return false;
+    }
+    return true;
+}
+
 void FileAccessBase::EnsureOpen() {
-    if (!lowLevel_->IsOpen()) lowLevel_->Open(path_.c_str());
+    if (!lowLevel_->IsOpen() && PathIsSafe(path_.c_str())) lowLevel_->Open(path_.c_str());
 }
 
 bool FileAccessBase::NeedsRotation() {
-    return lowLevel_->HasForeignContent() || lowLevel_->GetSize() > maxSize_;
+    // Only a file that was opened and found full or foreign: one that could
+    // not be opened says nothing about the older files.
+    return lowLevel_->IsOpen() && (lowLevel_->HasForeignContent() || lowLevel_->GetSize() > maxSize_);
 }
 
 void FileAccessBase::Rotate() {
     lowLevel_->Close();
+    if (!PathIsSafe(nullptr)) return;
     if (rotateCount_ == 0) {
+        if (!PathIsSafe(path_.c_str())) return;
         DeleteLogFile(path_.c_str());
-        lowLevel_->Open(path_.c_str());
+        EnsureOpen();
         return;
     }
     for (unsigned i = rotateCount_ + 1; i-- > 0;) {
         const std::wstring from = RotatedName(path_, i);
+        // A link in place of an older file is never moved or deleted.
+        if (!PathIsSafe(from.c_str())) continue;
         if (i == rotateCount_) {
             if (fileUtils_->FileExists(from.c_str())) DeleteLogFile(from.c_str());
         } else if (fileUtils_->FileExists(from.c_str())) {
             fileUtils_->RenameFile(from.c_str(), RotatedName(path_, i + 1).c_str());
         }
     }
-    lowLevel_->Open(path_.c_str());
+    EnsureOpen();
 }
 
 std::wstring FileAccessBase::MakeDeleteName(const wchar_t* path) {
@@ -80,6 +114,9 @@ void FileAccessBase::CreateParentDirectory(const wchar_t* path) {
     const std::wstring file(path);
     const size_t lastSeparator = file.rfind(L'\\');
     if (lastSeparator == std::wstring::npos || lastSeparator == 0) return;
+    if (!PathIsSafe(path)) return;
+    // The log's own folder is open to everyone, as the processes of every
+    // account write the same logs; the folders above keep what they inherit.
     SddlSecurityAttributes security(kEveryoneFullAccessSddl);
     fileUtils_->CreateDirectoryRecursive(file.substr(0, lastSeparator).c_str(), security.get());
 }

@@ -36,6 +36,12 @@ protected:
     virtual std::wstring MakeDeleteName(const wchar_t* path);
     virtual void CreateParentDirectory(const wchar_t* path);
 
+    // False when one of the folders from the maker's folder down to the log's
+    // own folder, or the given file, is a junction or link: the writer then
+    // creates, opens, moves and deletes nothing, so that a user who may
+    // write in those folders cannot point it at a place of their choosing.
+    bool PathIsSafe(const wchar_t* file);
+
     FileLowLevel& LowLevel() { return *lowLevel_; }
     FileUtils& Utils() { return *fileUtils_; }
     const std::wstring& Path() const { return path_; }

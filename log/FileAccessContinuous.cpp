@@ -4,6 +4,8 @@ namespace KvQmtLogging {
 
 void FileAccessContinuous::Write(const void* data, DWORD byteCount) {
     EnsureOpen();
+    // A file that cannot be opened loses this line and nothing else.
+    if (!LowLevel().IsOpen()) return;
     if (NeedsRotation()) Rotate();
     LowLevel().Write(data, byteCount);
 }

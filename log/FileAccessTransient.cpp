@@ -17,12 +17,14 @@ void FileAccessTransient::Write(const void* data, DWORD byteCount) {
     kv::mutex_release held(Mutex());
 
     EnsureOpen();
+    // A file that cannot be opened loses this line and nothing else.
+    if (!LowLevel().IsOpen()) return;
     LowLevel().SeekToEnd();  // other processes may have appended since
     if (NeedsRotation()) {
         // Another process may have rotated the file already; then the handle
         // held so far refers to the older file under its new name.
         LowLevel().Close();
-        LowLevel().Open(Path().c_str());
+        EnsureOpen();
         if (NeedsRotation()) Rotate();
     }
     LowLevel().Write(data, byteCount);

@@ -1,5 +1,7 @@
 #include "FileLowLevel.h"
 
+#include "PathIdentity.h"
+
 namespace KvQmtLogging {
 
 namespace {
@@ -16,14 +18,25 @@ bool FileLowLevel::Open(const wchar_t* path) {
     foreign_ = false;
     if (IsOpen()) return false;
     // Others may append, rotate (rename) and delete while the file is open.
+    // A link in the file's place is opened as itself, not followed.
     handle_.reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, security_.get(),
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!PrepareAfterOpen()) {
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!IsOpen()) return false;
+    if (!IsPlainFile() || !HandleIsAt(handle_.get(), path) || !PrepareAfterOpen()) {
         Close();
         return false;
     }
     return true;
+}
+
+bool FileLowLevel::IsPlainFile() {
+    // What was opened must be one ordinary file: not a link or junction, not
+    // a folder, and no second name of a file elsewhere (a hard link).
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle_.get(), &information)) return false;
+    const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+    return (information.dwFileAttributes & refused) == 0 && information.nNumberOfLinks <= 1;
 }
 
 bool FileLowLevel::PrepareAfterOpen() {

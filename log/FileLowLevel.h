@@ -26,6 +26,8 @@ public:
     virtual bool PrepareAfterOpen();
 
 private:
+    bool IsPlainFile();
+
     uint64_t position_ = 0;
     kv::unique_hfile handle_;
     bool foreign_ = false;

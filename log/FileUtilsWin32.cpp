@@ -1,4 +1,5 @@
 #include "FileUtils.h"
+#include "PathIdentity.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -27,7 +28,7 @@ bool FileUtilsWin32::CreateDirectoryRecursive(const wchar_t* path, SECURITY_ATTR
     const std::wstring folder(path);
     const size_t lastSeparator = folder.rfind(L'\\');
     if (lastSeparator != std::wstring::npos && lastSeparator != 0) {
-        if (!CreateDirectoryRecursive(folder.substr(0, lastSeparator).c_str(), attributes)) return false;
+        if (!CreateDirectoryRecursive(folder.substr(0, lastSeparator).c_str(), nullptr)) return false;
     }
     return CreateDirectoryW(path, attributes) != FALSE;
 }
@@ -36,5 +37,7 @@ bool FileUtilsWin32::DirectoryExists(const wchar_t* path) {
     const DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+
+bool FileUtilsWin32::IsReparsePoint(const wchar_t* path) { return IsReachedThroughLink(path); }
 
 }  // namespace KvQmtLogging

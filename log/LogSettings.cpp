@@ -14,6 +14,12 @@ namespace {
 const int kAbsent = -1;
 const wchar_t kShellFoldersKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
+bool IsAbsolutePath(const std::wstring& path) {
+    const bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    const bool unc = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\';
+    return drive || unc;
+}
+
 int ReadDwordSetting(const std::wstring& keyName, const wchar_t* valueName, int defaultValue,
                      std::vector<IgnoredSetting>* ignored) {
     kv::unique_hkey key;
@@ -79,8 +85,17 @@ bool BuildLogPath(const wchar_t* component, const wchar_t* logName, std::wstring
         return false;
     }
     // The stored text need not carry its terminator.
-    const size_t length = wcsnlen(folder, size / sizeof(wchar_t));
-    return ComposeLogPath(std::wstring(folder, length), component, logName, path);
+    std::wstring commonAppData(folder, wcsnlen(folder, size / sizeof(wchar_t)));
+    if (type == REG_EXPAND_SZ) {
+        wchar_t expanded[kMaxLogPathChars] = {};
+        const DWORD needed = ExpandEnvironmentStringsW(commonAppData.c_str(), expanded, kMaxLogPathChars);
+        if (needed == 0 || needed > kMaxLogPathChars) return false;
+        commonAppData = expanded;
+    }
+    // A relative folder (an unknown variable, say) would put the log under
+    // whatever folder the process was started from.
+    if (!IsAbsolutePath(commonAppData)) return false;
+    return ComposeLogPath(commonAppData, component, logName, path);
 }
 
 }  // namespace KvQmtLogging

@@ -212,8 +212,15 @@ void Logger::Close() {
 
 void Logger::EndLog() {
     LastErrorKeeper keeper;
-    Log(MarkerLevel(), L"***  LOGGING ENDED  ***");
+    // A deferred logger that never had a line has made no folder, file or
+    // mutex; its end marker must not be the line that makes them.
+    if (!DeferredAndUnused()) Log(MarkerLevel(), L"***  LOGGING ENDED  ***");
     Close();
+}
+
+bool Logger::DeferredAndUnused() {
+    Lock lock(lock_);
+    return config_->pending && (config_->flags & LogFlagDeferOpen) != 0;
 }
 
 }  // namespace KvQmtLogging

@@ -28,7 +28,8 @@ public:
     void LogV(int level, const wchar_t* format, va_list args);
     void Log(int level, const wchar_t* format, ...);
 
-    // Writes the end marker and closes the file.
+    // Writes the end marker and closes the file (a deferred logger that
+    // never had a message is only closed).
     void EndLog();
     void Close();
 
@@ -49,6 +50,7 @@ private:
     void Deliver(int level, const wchar_t* text, size_t length);
     void WriteStartMarker(int level);
     int MarkerLevel() const;
+    bool DeferredAndUnused();
     int ReadSetting(const wchar_t* valueName, int defaultValue) const;
 
     std::atomic<int> level_{0};

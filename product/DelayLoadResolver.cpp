@@ -43,6 +43,31 @@ bool IsFullPath(const std::string& path) {
     return drive || unc;
 }
 
+// Environment references of a REG_EXPAND_SZ path, in place; false when the
+// expansion fails or does not fit a path.
+bool ExpandPath(std::string& path) {
+    char expanded[MAX_PATH] = {};
+    const DWORD needed = ::ExpandEnvironmentStringsA(path.c_str(), expanded, MAX_PATH);
+    if (needed == 0) return false;
+    if (needed > MAX_PATH) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    path = expanded;
+    return true;
+}
+
+// Loads a library by its full path; its own dependencies are searched for
+// in its folder, not in the folder the tool was started from.
+HMODULE LoadByFullPath(DelayLoadSystemCalls& calls, const std::string& path) {
+    const std::wstring widePath = AnsiToWide(path);
+    if (widePath.empty()) {
+        ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return nullptr;
+    }
+    return calls.LoadLibraryExW(widePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 // The full path registered under the lookup key in the value named after the
 // library; empty when there is none that could be loaded without a search.
 std::string ReadRegisteredPath(DelayLoadSystemCalls& calls, const std::string& libraryName) {
@@ -65,7 +90,7 @@ std::string ReadRegisteredPath(DelayLoadSystemCalls& calls, const std::string& l
                    AnsiToWide(libraryName).c_str(), status);
         return std::string();
     }
-    if (type != REG_SZ || size == 0 || size > MAX_PATH) {
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || size > MAX_PATH) {
         LogMessage(KvQmtLogging::LogError, L"%s: value %s has type %lu and %lu bytes, not a path to a library",
                    function, AnsiToWide(libraryName).c_str(), type, size);
         return std::string();
@@ -76,12 +101,17 @@ std::string ReadRegisteredPath(DelayLoadSystemCalls& calls, const std::string& l
     DWORD readSize = size;
     status = calls.RegQueryValueExA(key.get(), libraryName.c_str(), nullptr, &type,
                                     reinterpret_cast<BYTE*>(buffer.data()), &readSize);
-    if (status != ERROR_SUCCESS || type != REG_SZ || readSize > size) {
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || readSize > size) {
         LogMessage(KvQmtLogging::LogError, L"%s: second RegQueryValueExA(%s) failed with error %ld", function,
                    AnsiToWide(libraryName).c_str(), status);
         return std::string();
     }
-    const std::string path(buffer.data());
+    std::string path(buffer.data());
+    if (type == REG_EXPAND_SZ && !ExpandPath(path)) {
+        LogMessage(KvQmtLogging::LogError, L"%s: registered path '%s' of %s cannot be expanded, error %lu",
+                   function, AnsiToWide(path).c_str(), AnsiToWide(libraryName).c_str(), ::GetLastError());
+        return std::string();
+    }
     if (!IsFullPath(path)) {
         // A relative name would make the loader search the system's folders.
         LogMessage(KvQmtLogging::LogError, L"%s: registered path '%s' of %s is not a full path", function,
@@ -144,7 +174,7 @@ HMODULE FindAndLoadLibrary(const char* libraryName) {
         if (slash != std::string::npos) {
             besideProgram.replace(slash + 1, std::string::npos, name);
             if (besideProgram.size() < MAX_PATH) {
-                if (HMODULE module = calls.LoadLibraryA(besideProgram.c_str())) {
+                if (HMODULE module = LoadByFullPath(calls, besideProgram)) {
                     LogMessage(KvQmtLogging::LogInfo, L"%s: loaded %s", function,
                                AnsiToWide(besideProgram).c_str());
                     return module;
@@ -160,11 +190,11 @@ HMODULE FindAndLoadLibrary(const char* libraryName) {
         ::SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    HMODULE module = calls.LoadLibraryA(registered.c_str());
+    HMODULE module = LoadByFullPath(calls, registered);
     if (module) {
         LogMessage(KvQmtLogging::LogInfo, L"%s: loaded %s", function, AnsiToWide(registered).c_str());
     } else {
-        LogMessage(KvQmtLogging::LogError, L"%s: LoadLibraryA(%s) failed with error %lu", function,
+        LogMessage(KvQmtLogging::LogError, L"%s: LoadLibraryExW(%s) failed with error %lu", function,
                    AnsiToWide(registered).c_str(), ::GetLastError());
     }
     return module;

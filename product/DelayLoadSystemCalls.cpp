@@ -17,7 +17,9 @@ public:
     DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) override {
         return ::GetModuleFileNameA(module, fileName, size);
     }
-    HMODULE LoadLibraryA(LPCSTR fileName) override { return ::LoadLibraryA(fileName); }
+    HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags) override {
+        return ::LoadLibraryExW(fileName, file, flags);
+    }
 };
 
 std::atomic<DelayLoadSystemCalls*> g_replacement{nullptr};

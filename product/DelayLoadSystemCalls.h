@@ -13,7 +13,9 @@ public:
                                   LPDWORD dataSize) = 0;
     virtual LONG RegCloseKey(HKEY key) = 0;
     virtual DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) = 0;
-    virtual HMODULE LoadLibraryA(LPCSTR fileName) = 0;
+    // Always given a full path; LOAD_WITH_ALTERED_SEARCH_PATH then takes the
+    // library's own dependencies from its folder.
+    virtual HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags) = 0;
 };
 
 // The Win32 implementation, one object for the process.

@@ -4,42 +4,11 @@
 
 #include <new>
 
+#include "FileReplacement.h"
 #include "KvQmtLog.h"
 #include "UniqueHandle.h"
 
 using KvQmtLogging::LogMessage;
-
-namespace {
-
-constexpr DWORD kWriteChunk = 1u << 20;
-
-std::wstring FolderOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return L".";
-    if (slash == 0) return path.substr(0, 1);
-    return path.substr(0, slash);
-}
-
-// Writes every byte, or gives false with the error in the thread's
-// last-error value: a call that writes fewer bytes is continued, one that
-// writes none is a failure.
-bool WriteAll(HANDLE file, const std::string& content) {
-    size_t offset = 0;
-    while (offset < content.size()) {
-        const size_t remaining = content.size() - offset;
-        const DWORD request = remaining < kWriteChunk ? static_cast<DWORD>(remaining) : kWriteChunk;
-        DWORD written = 0;
-        if (!::WriteFile(file, content.data() + offset, request, &written, nullptr)) return false;
-        if (written == 0 || written > request) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return false;
-        }
-        offset += written;
-    }
-    return true;
-}
-
-}  // namespace
 
 std::string ReadTextFile(const std::wstring& path) {
     const wchar_t* const function = L"ReadTextFile";
@@ -94,51 +63,39 @@ bool WriteContentToFile(const std::wstring& path, const std::string& content) {
                    path.c_str(), static_cast<int>(ERROR_FILE_TOO_LARGE));
         return false;
     }
-    wchar_t temporary[MAX_PATH] = {};
-    if (::GetTempFileNameW(FolderOf(path).c_str(), L"pkg", 0, temporary) == 0) {
-        LogMessage(KvQmtLogging::LogWarning, L"%s: GetTempFileNameW beside %s failed with error %d", function,
-                   path.c_str(), static_cast<int>(::GetLastError()));
+    // The cache keeps its own access list, owner and hidden and system
+    // attributes: the product protects it, and an edit must not undo that.
+    kv::FileReplacement replacement(path);
+    if (const DWORD error = replacement.Prepare()) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: %s beside %s failed with error %d", function,
+                   replacement.FailedCall(), path.c_str(), static_cast<int>(error));
         LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to open %s, exiting", function, path.c_str());
         return false;
     }
-    {
-        kv::unique_hfile file(::CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_FLAG_WRITE_THROUGH, nullptr));
-        if (!file) {
-            LogMessage(KvQmtLogging::LogWarning, L"%s: Cannot open %s for writing with error %d", function,
-                       temporary, static_cast<int>(::GetLastError()));
-            LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to open %s, exiting", function, path.c_str());
-            ::DeleteFileW(temporary);
-            return false;
-        }
-        if (!WriteAll(file.get(), content)) {
-            LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to write to file '%s' LastError: %d ", function,
-                       path.c_str(), static_cast<int>(::GetLastError()));
-            file.reset();
-            ::DeleteFileW(temporary);
-            return false;
-        }
-        if (!::FlushFileBuffers(file.get())) {
-            LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to flush file. LastError: %d", function,
-                       static_cast<int>(::GetLastError()));
-        }
+    if (const DWORD error = replacement.Write(content)) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to write to file '%s' LastError: %d ", function,
+                   replacement.TemporaryPath().c_str(), static_cast<int>(error));
+        return false;
     }
 
     // The replacement is what needs the cache itself: it fails while a
     // service holds the file open, and that is what the retries wait out.
-    bool replaced = false;
-    for (int attempt = 0; attempt < kFileOpenAttempts && !replaced; ++attempt) {
-        replaced = ::MoveFileExW(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        if (!replaced) {
-            LogMessage(KvQmtLogging::LogInfo, L"%s: Cannot open %s for writing with error %d, sleeping a bit and retry",
-                       function, path.c_str(), static_cast<int>(::GetLastError()));
-            ::Sleep(kFileOpenRetryDelayMs);
-        }
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < kFileOpenAttempts; ++attempt) {
+        error = replacement.Commit();
+        if (!error) break;
+        LogMessage(KvQmtLogging::LogInfo,
+                   L"%s: Cannot open %s for writing with error %d (%s), sleeping a bit and retry", function,
+                   path.c_str(), static_cast<int>(error), replacement.FailedCall());
+        ::Sleep(kFileOpenRetryDelayMs);
     }
-    if (!replaced) {
+    if (error) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to open %s, exiting", function, path.c_str());
-        ::DeleteFileW(temporary);
         return false;
+    }
+    if (!replacement.OwnerKept()) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: The former owner of %s could not be put back", function,
+                   path.c_str());
     }
     LogMessage(KvQmtLogging::LogInfo, L"%s: File written to disk: %s", function, path.c_str());
     return true;

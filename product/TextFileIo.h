@@ -11,6 +11,7 @@ constexpr unsigned kFileOpenRetryDelayMs = 100;
 std::string ReadTextFile(const std::wstring& path);
 
 // Replaces the file's content. The bytes go to a temporary file in the same
-// folder first, which replaces the file only once every byte is written, so
-// that a failed write leaves the old content in place.
+// folder first, which takes the file's place (keeping its access list, owner
+// and attributes) only once every byte is written and flushed, so that a
+// failed write leaves the old content in place.
 bool WriteContentToFile(const std::wstring& path, const std::string& content);

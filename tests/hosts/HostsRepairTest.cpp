@@ -200,13 +200,60 @@ TEST_F(HostsRepairTest, TakesOwnershipOfAFolderWhoseDaclIsNotWritable) {
     security.object(etc()).daclWritable = false;
     WriteBytes(hosts(), kSeeded);
     EXPECT_EQ(HostsResult::Repaired, FixFile());
-    EXPECT_TRUE(security.object(etc()).ownedByAdministrators);
-    EXPECT_FALSE(security.object(hosts()).ownedByAdministrators);
+    // The fixed DACL, then the recorded one; never a null one between.
     const std::vector<std::wstring> etcWrites = security.daclWritesTo(etc());
-    ASSERT_EQ(3u, etcWrites.size());
-    EXPECT_EQ(kNullDacl, etcWrites[0]);
-    EXPECT_EQ(std::wstring(kEtcDacl), etcWrites[2]);
-    EXPECT_EQ(std::wstring(kEtcDacl), security.object(etc()).dacl);
+    ASSERT_EQ(2u, etcWrites.size());
+    EXPECT_EQ(0u, etcWrites[0].find(L"D:PAI(A;;FA;;;S-1-5-80-"));
+    EXPECT_EQ(std::wstring(kEtcDacl), etcWrites[1]);
+    EXPECT_EQ(0, security.count(L"dacl " + etc() + L" NULL"));
+    // The owner and the privileges are what they were.
+    EXPECT_FALSE(security.object(etc()).ownedByAdministrators);
+    EXPECT_EQ(L"S-1-5-18", security.object(etc()).owner);
+    EXPECT_FALSE(security.privilegeEnabled);
+    EXPECT_FALSE(security.restorePrivilegeEnabled);
+}
+
+TEST_F(HostsRepairTest, AFirstPhaseThatFailsPartWayPutsOwnersDaclsAndPrivilegesBack) {
+    struct Case {
+        const char* why;
+        std::function<void(RecordingSecurity&)> arrange;
+    };
+    const Case cases[] = {
+        {"folder DACL refused after its ownership was taken",
+         [this](RecordingSecurity& s) {
+             s.object(etc()).daclWritable = false;
+             s.object(etc()).ownerMayWriteDacl = false;
+         }},
+        {"file DACL refused after the folder's and the file's ownership were taken",
+         [this](RecordingSecurity& s) {
+             s.object(etc()).daclWritable = false;
+             s.object(hosts()).daclWritable = false;
+             s.refusedDacls.insert(L"D:PAI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)");
+         }},
+        {"file ownership refused", [this](RecordingSecurity& s) {
+             s.object(hosts()).daclWritable = false;
+             s.object(hosts()).ownerWritableWithPrivilege = false;
+         }},
+    };
+    for (const Case& c : cases) {
+        RecordingSecurity& security = fake();
+        c.arrange(security);
+        WriteBytes(hosts(), kSeeded);
+        ASSERT_TRUE(::SetFileAttributesW(hosts().c_str(), FILE_ATTRIBUTE_HIDDEN));
+        EXPECT_FALSE(FixHosts()) << c.why;
+        EXPECT_EQ(kSeeded, ReadBytes(hosts())) << c.why;
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN), ::GetFileAttributesW(hosts().c_str()) & kRhs) << c.why;
+        for (const std::wstring& path : {etc(), hosts()}) {
+            EXPECT_EQ(path == etc() ? kEtcDacl : kHostsDacl, security.object(path).dacl) << c.why;
+            EXPECT_FALSE(security.object(path).ownedByAdministrators) << c.why;
+            EXPECT_EQ(L"S-1-5-18", security.object(path).owner) << c.why;
+        }
+        EXPECT_EQ(0, security.count(L"NULL")) << c.why;
+        EXPECT_FALSE(security.privilegeEnabled) << c.why;
+        EXPECT_FALSE(security.restorePrivilegeEnabled) << c.why;
+        security_.reset();
+        ::SetFileAttributesW(hosts().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
 }
 
 TEST_F(HostsRepairTest, AFailedRestoreFailsTheRepairAlthoughTheFileIsRepaired) {
@@ -221,6 +268,8 @@ TEST_F(HostsRepairTest, AFailedRestoreFailsTheRepairAlthoughTheFileIsRepaired) {
     EXPECT_FALSE(FixHosts());
     EXPECT_TRUE(log.contains(L"FixHosts: Malformed hosts cannot be fixed, ret = 4"));
     EXPECT_TRUE(log.contains(L"Failed to fix attributes of etc folder"));
+    // The steps after the failed one are still taken.
+    EXPECT_EQ(std::wstring(kHostsDacl), security.object(hosts()).dacl);
     EXPECT_EQ(std::string::npos, ReadBytes(hosts()).find("k-vantor-update"));
     EXPECT_EQ(kSeeded.size() + 6, ReadBytes(backup()).size());
 }
@@ -237,9 +286,9 @@ TEST_F(HostsRepairTest, AFailedFirstPhaseLeavesTheFileAloneAndSkipsTheRestore) {
     EXPECT_TRUE(log.contains(L"Failed to fix attributes of hosts file"));
     EXPECT_EQ(kSeeded, ReadBytes(hosts()));
     EXPECT_FALSE(Exists(backup()));
-    // The folder keeps its fixed DACL; nothing is written back.
-    ASSERT_EQ(1u, security.daclWritesTo(etc()).size());
-    EXPECT_EQ(0u, security.daclWritesTo(hosts()).size());
+    // The folder gets its recorded DACL back; the file's was never changed.
+    EXPECT_EQ((std::vector<std::wstring>{security.daclWritesTo(etc())[0], kEtcDacl}), security.daclWritesTo(etc()));
+    EXPECT_TRUE(security.daclWritesTo(hosts()).empty());
     EXPECT_TRUE(::GetFileAttributesW(hosts().c_str()) & FILE_ATTRIBUTE_READONLY);
 }
 
@@ -291,6 +340,30 @@ TEST_F(HostsRepairTest, AFileThatCannotBeWrittenIsLeftWhole) {
     EXPECT_TRUE(log.contains(L"HostsFix::processContent: File " + hosts() + L" cannot be fixed!"));
     EXPECT_EQ(kSeeded, ReadBytes(hosts()));
     EXPECT_NE(std::string::npos, ReadBytes(backup()).find("k-vantor-update"));
+}
+
+// Writes part of the new content and then fails, as a full disk would.
+class FailingPartWay : public HostsFix {
+public:
+    mutable std::wstring target;
+
+protected:
+    int writeLines(const File& file, const LineList& lines) const override {
+        target = file.path();
+        file.setContent(LineList(lines.begin(), lines.begin() + 1));
+        return 3;
+    }
+};
+
+TEST_F(HostsRepairTest, AWriteThatFailsPartWayLeavesTheFileByteIdentical) {
+    WriteBytes(hosts(), kSeeded);
+    LineList lines;
+    ASSERT_EQ(0, File(hosts()).content(lines));
+    FailingPartWay fix;
+    EXPECT_EQ(2, fix.processContent(lines));
+    EXPECT_EQ(kSeeded, ReadBytes(hosts()));
+    EXPECT_NE(hosts(), fix.target);
+    EXPECT_FALSE(Exists(fix.target));
 }
 
 TEST_F(HostsRepairTest, OwnPatternsReplaceTheAnalyzersListForOneCall) {

@@ -60,21 +60,20 @@ BOOL RecordingSecurity::ReadFileSecurity(LPCWSTR path, SECURITY_INFORMATION info
                                          PSECURITY_DESCRIPTOR descriptor, DWORD length, LPDWORD lengthNeeded) {
     if (onRead) onRead();
     FakeObject* target = find(path);
-    if (!target || information != DACL_SECURITY_INFORMATION) {
+    const SECURITY_INFORMATION known = DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION;
+    if (!target || !(information & known) || (information & ~known)) {
         ::SetLastError(target ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
+    std::wstring text;
+    if (information & OWNER_SECURITY_INFORMATION) {
+        text += L"O:" + std::wstring(target->ownedByAdministrators ? L"S-1-5-32-544" : target->owner.c_str());
+    }
+    if (information & DACL_SECURITY_INFORMATION) {
+        text += target->dacl == kNullDacl ? std::wstring(L"D:NO_ACCESS_CONTROL") : target->dacl;
+    }
     PSECURITY_DESCRIPTOR stored = nullptr;
-    if (target->dacl == kNullDacl) {
-        SECURITY_DESCRIPTOR absolute;
-        ::InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION);
-        ::SetSecurityDescriptorDacl(&absolute, TRUE, nullptr, FALSE);
-        DWORD size = 0;
-        ::MakeSelfRelativeSD(&absolute, nullptr, &size);
-        stored = ::LocalAlloc(LPTR, size);
-        if (!::MakeSelfRelativeSD(&absolute, stored, &size)) return FALSE;
-    } else if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(target->dacl.c_str(), SDDL_REVISION_1,
-                                                                       &stored, nullptr)) {
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &stored, nullptr)) {
         return FALSE;
     }
     const DWORD needed = ::GetSecurityDescriptorLength(stored);
@@ -103,7 +102,20 @@ BOOL RecordingSecurity::WriteFileSecurity(LPCWSTR path, SECURITY_INFORMATION inf
         LPWSTR sid = nullptr;
         const bool administrators = ::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner &&
                                     ::ConvertSidToStringSidW(owner, &sid) && std::wstring(sid) == L"S-1-5-32-544";
+        const std::wstring sidText = sid ? sid : L"?";
         if (sid) ::LocalFree(sid);
+        if (!administrators && owner) {
+            // Putting another owner back needs the restore privilege.
+            if (!restorePrivilegeEnabled) {
+                events.push_back(L"denied-owner " + std::wstring(path));
+                ::SetLastError(ERROR_INVALID_OWNER);
+                return FALSE;
+            }
+            target->ownedByAdministrators = false;
+            target->owner = sidText;
+            events.push_back(L"owner-back " + std::wstring(path) + L" " + sidText);
+            return TRUE;
+        }
         if (!administrators || !(target->ownerWritable || (target->ownerWritableWithPrivilege && privilegeEnabled))) {
             events.push_back(L"denied-owner " + std::wstring(path));
             ::SetLastError(ERROR_ACCESS_DENIED);
@@ -180,18 +192,28 @@ BOOL RecordingSecurity::LookupPrivilege(LPCWSTR systemName, LPCWSTR name, PLUID 
 }
 
 BOOL RecordingSecurity::AdjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES privileges, DWORD length,
-                                              PTOKEN_PRIVILEGES, PDWORD) {
-    LUID expected{};
-    ::LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &expected);
-    const bool wellFormed = length == sizeof(TOKEN_PRIVILEGES) && privileges->PrivilegeCount == 1 &&
-                            privileges->Privileges[0].Luid.LowPart == expected.LowPart &&
-                            privileges->Privileges[0].Attributes == SE_PRIVILEGE_ENABLED;
-    events.push_back(wellFormed ? L"privilege" : L"privilege-malformed");
-    if (privilegeNotHeld || !wellFormed) {
+                                              PTOKEN_PRIVILEGES previous, PDWORD) {
+    LUID take{};
+    LUID restore{};
+    ::LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &take);
+    ::LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &restore);
+    const LUID luid = privileges->Privileges[0].Luid;
+    const DWORD attributes = privileges->Privileges[0].Attributes;
+    const bool isTake = luid.LowPart == take.LowPart, isRestore = luid.LowPart == restore.LowPart;
+    bool* state = isTake ? &privilegeEnabled : isRestore ? &restorePrivilegeEnabled : nullptr;
+    const bool wellFormed = length == sizeof(TOKEN_PRIVILEGES) && privileges->PrivilegeCount == 1 && state &&
+                            (attributes == SE_PRIVILEGE_ENABLED || attributes == 0);
+    const wchar_t* name = isTake ? L"take-ownership" : L"restore";
+    events.push_back(!wellFormed ? L"privilege-malformed"
+                     : attributes ? (isTake ? L"privilege" : L"privilege-restore")
+                                  : L"privilege-off " + std::wstring(name));
+    if (!wellFormed || (attributes && privilegeNotHeld)) {
         ::SetLastError(ERROR_NOT_ALL_ASSIGNED);
         return TRUE;
     }
-    privilegeEnabled = true;
+    // As the system reports it: only a privilege whose state changed.
+    if (previous) *previous = TOKEN_PRIVILEGES{*state == (attributes != 0) ? 0u : 1u, {{luid, *state ? SE_PRIVILEGE_ENABLED : 0u}}};
+    *state = attributes != 0;
     ::SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

@@ -15,6 +15,7 @@
 struct FakeObject {
     std::wstring dacl = L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
     bool ownedByAdministrators = false;
+    std::wstring owner = L"S-1-5-18";         // while not owned by the Administrators
     bool daclWritable = true;                 // without any ownership step
     bool ownerWritable = false;               // without the privilege
     bool ownerWritableWithPrivilege = true;
@@ -33,7 +34,8 @@ public:
     // default object on first use.
     FakeObject& object(const std::wstring& path);
     // "dacl <path> <sddl> [attributes]", "owner <path>", "denied-dacl <path>",
-    // "denied-owner <path>", "privilege".
+    // "denied-owner <path>", "owner-back <path> <sid>", "privilege",
+    // "privilege-restore", "privilege-off <name>".
     std::vector<std::wstring> events;
     // The attributes of this file are noted with every DACL write.
     std::wstring watchedFile;
@@ -48,6 +50,7 @@ public:
     bool failOwnerInDescriptor = false;
     bool failControl = false;
     bool privilegeEnabled = false;
+    bool restorePrivilegeEnabled = false;
     std::function<void()> onRead;  // runs before each descriptor read
 
     std::vector<std::wstring> daclWritesTo(const std::wstring& path) const;

@@ -68,34 +68,34 @@ TEST(SecurityAttributes, AFailedControlChangeIsReportedButKeepsTheDescriptor) {
     EXPECT_FALSE(holder.empty());
 }
 
-TEST(OwnershipTaker, WritesTheNullDaclDirectlyWhenAllowedAndLeavesTheOwner) {
-    RecordingSecurity security;
-    security.object(kObject).daclWritable = true;
-    EXPECT_EQ(0, OwnershipTaker().TakeOwnership(kObject));
-    EXPECT_EQ(std::vector<std::wstring>{std::wstring(L"dacl ") + kObject + L" NULL"}, security.events);
-    EXPECT_FALSE(security.object(kObject).ownedByAdministrators);
-}
-
-TEST(OwnershipTaker, MakesTheAdministratorsOwnerFirstWhenTheDaclIsNotWritable) {
+TEST(OwnershipTaker, WritesTheOwnerOnlyAndNeverADacl) {
     RecordingSecurity security;
     FakeObject& object = security.object(kObject);
     object.daclWritable = false;
     object.ownerWritable = true;
-    EXPECT_EQ(0, OwnershipTaker().TakeOwnership(kObject));
+    const std::wstring before = object.dacl;
+    ProcessPrivileges privileges;
+    EXPECT_EQ(0, OwnershipTaker(privileges).TakeOwnership(kObject));
     EXPECT_TRUE(object.ownedByAdministrators);
     EXPECT_EQ(0, security.count(L"privilege"));
-    EXPECT_EQ(kNullDacl, object.dacl);
+    EXPECT_EQ(before, object.dacl);
+    EXPECT_EQ(0, security.count(L"dacl "));
 }
 
-TEST(OwnershipTaker, EnablesThePrivilegeOnlyWhenTheOwnerWriteIsRefused) {
+TEST(OwnershipTaker, EnablesThePrivilegeOnlyWhenTheOwnerWriteIsRefusedAndPutsItBack) {
     RecordingSecurity security;
     FakeObject& object = security.object(kObject);
     object.daclWritable = false;
     const std::wstring path(kObject);
-    EXPECT_EQ(0, OwnershipTaker().TakeOwnership(kObject));
-    EXPECT_EQ((std::vector<std::wstring>{L"denied-dacl " + path, L"denied-owner " + path, L"privilege",
-                                         L"owner " + path, L"dacl " + path + L" NULL"}),
+    {
+        ProcessPrivileges privileges;
+        EXPECT_EQ(0, OwnershipTaker(privileges).TakeOwnership(kObject));
+        EXPECT_TRUE(security.privilegeEnabled);
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"denied-owner " + path, L"privilege", L"owner " + path,
+                                         L"privilege-off take-ownership"}),
               security.events);
+    EXPECT_FALSE(security.privilegeEnabled);
 }
 
 struct FailureCase {
@@ -116,19 +116,18 @@ TEST(OwnershipTaker, ReportsTheStepThatFailed) {
         {"privilege unknown", [](RecordingSecurity& s, FakeObject&) { s.failLookup = true; }, kObject, 4},
         {"owner refused with the privilege",
          [](RecordingSecurity&, FakeObject& o) { o.ownerWritableWithPrivilege = false; }, kObject, 5},
-        {"null DACL refused after the owner change",
-         [](RecordingSecurity&, FakeObject& o) { o.ownerMayWriteDacl = false; }, kObject, 6},
+        {"owner taken, the DACL left to the caller",
+         [](RecordingSecurity&, FakeObject& o) { o.ownerMayWriteDacl = false; }, kObject, 0},
     };
     for (const FailureCase& c : cases) {
         RecordingSecurity security;
         FakeObject& object = security.object(kObject);
         object.daclWritable = false;
         c.arrange(security, object);
-        EXPECT_EQ(c.result, OwnershipTaker().TakeOwnership(c.path)) << c.why;
-        if (c.result < 6) {
-            EXPECT_FALSE(object.ownedByAdministrators) << c.why;
-        }
-        EXPECT_NE(kNullDacl, object.dacl) << c.why;
+        ProcessPrivileges privileges;
+        EXPECT_EQ(c.result, OwnershipTaker(privileges).TakeOwnership(c.path)) << c.why;
+        EXPECT_EQ(c.result == 0, object.ownedByAdministrators) << c.why;
+        EXPECT_EQ(0, security.count(L"dacl ")) << c.why;
     }
 }
 
@@ -157,7 +156,7 @@ TEST(SetSddlAttributes, WritesTheDaclDirectlyWithoutAnyOwnershipStep) {
     EXPECT_EQ(1u, security.events.size());
 }
 
-TEST(SetSddlAttributes, TakesOwnershipAndWritesTheDaclOverTheNullOne) {
+TEST(SetSddlAttributes, TakesOwnershipAndWritesTheIntendedDaclWithNoNullOneBetween) {
     RecordingSecurity security;
     security.object(kObject).daclWritable = false;
     HostsFileChecker checker;
@@ -165,10 +164,8 @@ TEST(SetSddlAttributes, TakesOwnershipAndWritesTheDaclOverTheNullOne) {
     ASSERT_TRUE(fixed.LoadFromSddl(kHostsSddl, false));
     ASSERT_TRUE(checker.SetSddlAttributes(fixed, kObject));
     EXPECT_TRUE(security.object(kObject).ownedByAdministrators);
-    const std::vector<std::wstring> writes = security.daclWritesTo(kObject);
-    ASSERT_EQ(2u, writes.size());
-    EXPECT_EQ(kNullDacl, writes[0]);
-    EXPECT_EQ(L"D:PAI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)", writes[1]);
+    EXPECT_EQ(std::vector<std::wstring>{L"D:PAI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)"},
+              security.daclWritesTo(kObject));
 }
 
 TEST(SetSddlAttributes, AFailedOwnershipStepChangesNothing) {
@@ -184,19 +181,17 @@ TEST(SetSddlAttributes, AFailedOwnershipStepChangesNothing) {
     EXPECT_EQ(before, object.dacl);
 }
 
-TEST(SetSddlAttributes, NeverLeavesTheNullDaclOfTheOwnershipStepBehind) {
+TEST(SetSddlAttributes, ADaclRefusedAfterTheOwnershipStepLeavesTheFormerOne) {
     RecordingSecurity security;
-    security.object(kObject).daclWritable = false;
+    FakeObject& object = security.object(kObject);
+    object.daclWritable = false;
+    const std::wstring before = object.dacl;
     security.refusedDacls.insert(L"D:PAI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)");
     HostsFileChecker checker;
     SecurityAttributes fixed;
     ASSERT_TRUE(fixed.LoadFromSddl(kHostsSddl, false));
     EXPECT_FALSE(checker.SetSddlAttributes(fixed, kObject));
-    const std::wstring dacl = security.object(kObject).dacl;
-    EXPECT_NE(kNullDacl, dacl);
-    EXPECT_EQ(std::wstring::npos, dacl.find(L";;;WD)"));
-    EXPECT_NE(std::wstring::npos, dacl.find(L"(A;;FA;;;BA)"));
-    EXPECT_EQ(L'P', dacl[2]);
+    EXPECT_EQ(before, object.dacl);
 }
 
 }  // namespace

@@ -25,14 +25,14 @@ std::wstring TestName() {
 }
 
 std::unique_ptr<FileAccessBase> MakeWriter(bool continuous, unsigned rotateCount, DWORD maxSize,
-                                           const std::wstring& path) {
+                                           const std::wstring& path,
+                                           std::unique_ptr<FileUtils> utils = std::make_unique<FileUtilsWin32>()) {
     if (continuous) {
         return std::make_unique<FileAccessContinuous>(rotateCount, maxSize, path.c_str(),
-                                                      std::make_unique<FileLowLevel>(),
-                                                      std::make_unique<FileUtilsWin32>());
+                                                      std::make_unique<FileLowLevel>(), std::move(utils));
     }
     return std::make_unique<FileAccessTransient>(rotateCount, maxSize, path.c_str(), std::make_unique<FileLowLevel>(),
-                                                 std::make_unique<FileUtilsWin32>());
+                                                 std::move(utils));
 }
 
 void WriteLine(FileAccessBase& writer, const std::wstring& text) {
@@ -134,6 +134,64 @@ TEST_P(LogFileWriter, PathWithoutDotRotatesToNumberedNames) {
     EXPECT_EQ(Utf16File(L"three\r\n"), ReadBytes(path));
     EXPECT_EQ(Utf16File(L"two\r\n"), ReadBytes(folder_ / L"plain.1"));
     EXPECT_EQ(Utf16File(L"one\r\n"), ReadBytes(folder_ / L"plain.2"));
+}
+
+TEST_P(LogFileWriter, FileThatCannotBeOpenedLosesOnlyItsLines) {
+    const std::wstring path = folder_ / L"X.log";
+    WriteBytes(path, Utf16File(L"current\r\n"));
+    WriteBytes(folder_ / L"X.1.log", Utf16File(L"older\r\n"));
+    WriteBytes(folder_ / L"X.2.log", Utf16File(L"oldest\r\n"));
+    // Another program holds the log without any sharing.
+    HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    auto writer = MakeWriter(continuous(), 2, 1024, path);
+    for (int i = 0; i < 20; ++i) WriteLine(*writer, L"lost " + std::to_wstring(i));
+    writer.reset();
+    CloseHandle(holder);
+    EXPECT_EQ(Utf16File(L"current\r\n"), ReadBytes(path));
+    EXPECT_EQ(Utf16File(L"older\r\n"), ReadBytes(folder_ / L"X.1.log"));
+    EXPECT_EQ(Utf16File(L"oldest\r\n"), ReadBytes(folder_ / L"X.2.log"));
+}
+
+// The links of the platform under test do not resolve (a link made there
+// reads as missing), so the link is reported by the file utilities instead.
+class ReportsALink : public FileUtilsWin32 {
+public:
+    explicit ReportsALink(std::wstring link) : link_(std::move(link)) {}
+    bool IsReparsePoint(const wchar_t* path) override {
+        return _wcsicmp(path, link_.c_str()) == 0 || FileUtilsWin32::IsReparsePoint(path);
+    }
+
+private:
+    std::wstring link_;
+};
+
+TEST_P(LogFileWriter, NothingIsCreatedMovedOrDeletedBehindALink) {
+    const std::wstring maker = folder_ / L"K-Vantor";
+    const std::wstring logFolder = maker + L"\\logs\\OvSA";
+    const std::wstring path = logFolder + L"\\X.log";
+    const wchar_t* const links[] = {L"\\K-Vantor", L"\\K-Vantor\\logs", L"\\K-Vantor\\logs\\OvSA",
+                                    L"\\K-Vantor\\logs\\OvSA\\X.log"};
+    for (const wchar_t* link : links) {
+        RemoveTree(maker);
+        auto unsafe = [&] {
+            return MakeWriter(continuous(), 0, 3, path, std::make_unique<ReportsALink>(folder_.path() + link));
+        };
+        // A missing folder chain is not created.
+        auto writer = unsafe();
+        WriteLine(*writer, L"line");
+        writer.reset();
+        EXPECT_FALSE(DirectoryExists(maker + L"\\logs")) << link;
+
+        // A full file is neither rotated away nor appended to.
+        MakeWriter(continuous(), 0, 3, path).reset();
+        WriteBytes(path, Utf16File(L"full file\r\n"));
+        writer = unsafe();
+        for (int i = 0; i < 3; ++i) WriteLine(*writer, L"line");
+        writer.reset();
+        EXPECT_EQ(Utf16File(L"full file\r\n"), ReadBytes(path)) << link;
+        EXPECT_FALSE(FileExists(path + L"__delete_1")) << link;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, LogFileWriter, ::testing::Values(false, true),

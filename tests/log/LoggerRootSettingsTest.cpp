@@ -2,6 +2,7 @@
 // these tests run alone (RUN_SERIAL) and restore the key.
 #include <gtest/gtest.h>
 
+#include "LogSettings.h"
 #include "Logger.h"
 #include "LoggerFixture.h"
 
@@ -67,4 +68,29 @@ TEST_F(LoggerFixture, RotationSettingsFromTheRootKey) {
     const std::wstring base = path.substr(0, path.size() - 4);
     EXPECT_TRUE(FileExists(base + L".1.log"));
     EXPECT_FALSE(FileExists(base + L".2.log"));
+}
+
+// The common folder is machine-wide too: set for the test and put back.
+TEST(LoggerPath, ExpandableCommonFolderIsExpandedAndARelativeOneRefused) {
+    const wchar_t kShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    const std::wstring original = CommonAppData();
+    ASSERT_FALSE(original.empty());
+    ASSERT_TRUE(SetEnvironmentVariableW(L"KV_TEST_COMMON", original.c_str()));
+    const struct {
+        std::wstring value;
+        bool built;
+    } cases[] = {{L"%KV_TEST_COMMON%", true}, {L"%KV_TEST_UNSET%\\data", false}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kShellFolders, L"Common AppData", REG_EXPAND_SZ,
+                                                 c.value.c_str(),
+                                                 static_cast<DWORD>((c.value.size() + 1) * sizeof(wchar_t))));
+        std::wstring path;
+        EXPECT_EQ(c.built, BuildLogPath(L"C", L"n", path));
+        if (c.built) {
+            EXPECT_EQ(original + L"\\K-Vantor\\logs\\C\\n.log", path);
+        }
+    }
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, kShellFolders, L"Common AppData", REG_SZ,
+                                             original.c_str(),
+                                             static_cast<DWORD>((original.size() + 1) * sizeof(wchar_t))));
 }

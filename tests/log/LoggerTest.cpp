@@ -119,6 +119,12 @@ TEST_F(LoggerFixture, MaxSizeZeroRotatesAtEveryLineKeepingTheCount) {
 }
 
 TEST_F(LoggerFixture, DeferredOpenMakesNothingUntilTheFirstMessage) {
+    {
+        Logger unused;
+        unused.Configure(LogFlagDeferOpen, component_.c_str(), kLogName);
+        unused.EndLog();
+    }
+    EXPECT_FALSE(DirectoryExists(LogFolder()));
     Logger logger;
     logger.Configure(LogFlagDeferOpen, component_.c_str(), kLogName);
     EXPECT_FALSE(DirectoryExists(LogFolder()));

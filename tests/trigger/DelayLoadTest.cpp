@@ -48,9 +48,10 @@ public:
         lstrcpynA(fileName, programPath.c_str(), static_cast<int>(size));
         return static_cast<DWORD>(strlen(fileName));
     }
-    HMODULE LoadLibraryA(LPCSTR fileName) override {
-        HMODULE module = real.LoadLibraryA(fileName);
-        loads.emplace_back(fileName, module != nullptr);
+    HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags) override {
+        HMODULE module = real.LoadLibraryExW(fileName, file, flags);
+        loads.emplace_back(Narrow(fileName), module != nullptr);
+        loadFlags.push_back(flags);
         return module;
     }
 
@@ -59,6 +60,7 @@ public:
     std::vector<std::pair<std::string, REGSAM>> openedKeys;
     int closedKeys = 0;
     std::vector<std::pair<std::string, bool>> loads;  // path, loaded
+    std::vector<DWORD> loadFlags;
 };
 
 class LibraryLoading : public ::testing::Test {
@@ -124,11 +126,26 @@ TEST_F(LibraryLoading, LibraryRegisteredUnderTheLookupKeyIsLoadedFromItsPath) {
     EXPECT_EQ("Software\\K-Vantor\\QMT\\Delay Loading\\100", calls_.openedKeys[0].first);
     EXPECT_EQ(static_cast<REGSAM>(KEY_READ | kv::kProductRegistryView), calls_.openedKeys[0].second);
     EXPECT_EQ(1, calls_.closedKeys);
+    // Its dependencies come from its own folder.
+    EXPECT_EQ((std::vector<DWORD>{LOAD_WITH_ALTERED_SEARCH_PATH, LOAD_WITH_ALTERED_SEARCH_PATH}), calls_.loadFlags);
 
     // The second entry comes from the library already loaded.
     char target[] = "NoDaemonListensHere";
     EXPECT_NE(0, QMTIPCSendMessage(target, 1, nullptr, 0, 0));
     EXPECT_EQ(2u, calls_.loads.size());
+}
+
+TEST_F(LibraryLoading, RegisteredPathWithEnvironmentReferencesIsExpanded) {
+    const std::wstring built = WindowsPath(KV_QMTIPC_PATH);
+    const size_t slash = built.rfind(L'\\');
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"KV_TEST_IPC_FOLDER", built.substr(0, slash).c_str()));
+    const std::wstring expandable = L"%KV_TEST_IPC_FOLDER%" + built.substr(slash);
+    ASSERT_TRUE(testsupport::SetRawValue(kLookupKey, L"QMTIPC.dll", REG_EXPAND_SZ, expandable.c_str(),
+                                         static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t))));
+    DelayLoadFailure failure = FreshFailure();
+    EXPECT_EQ(DelayLoadInitRan, Initialize(failure));
+    ASSERT_EQ(2u, calls_.loads.size());
+    EXPECT_EQ(Narrow(built), calls_.loads[1].first);
 }
 
 TEST_F(LibraryLoading, NeitherBesideNorRegisteredGivesCodeOneNamingTheLibrary) {

@@ -61,14 +61,18 @@ protected:
     PackageCacheFile cache_;
 };
 
-TEST_F(PackageCache, ThreeMarkersAreEditedInPlaceAtTheirLoggedOffsets) {
+TEST_F(PackageCache, ThreeMarkersAreEditedInPlaceAtTheirLoggedOffsetsAndTheAttributesStay) {
     const std::string content = "{\"a\":{\"" + kMarker + "\":1},\"b\":{\"" + kMarker + "\":2},\n\"" + kMarker + "\":3}";
     const size_t first = content.find(kMarker);
     const size_t second = content.find(kMarker, first + 1);
     const size_t third = content.find(kMarker, second + 1);
     ASSERT_TRUE(WriteBytes(cache_.path(), content));
+    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(::SetFileAttributesW(cache_.path().c_str(), hiddenSystem));
 
     EXPECT_TRUE(ModifyVRKSCache());
+    EXPECT_EQ(hiddenSystem, ::GetFileAttributesW(cache_.path().c_str()) & (hiddenSystem | FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(std::vector<std::wstring>{L"packages"}, triggertest::FilesIn(cache_.folder()));
 
     std::string expected = content;
     expected[first] = expected[second] = expected[third] = 'a';
