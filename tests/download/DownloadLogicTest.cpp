@@ -38,7 +38,7 @@ TEST(DownloadResultTest, Win32AndInternetErrorsMapToTheirResults) {
         {12157, NetworkInvalidCertificate}, {12169, NetworkInvalidCertificate}, {12170, NetworkInvalidCertificate},
         {12007, NetworkError},  {12023, NetworkError},  {12029, NetworkError},  {12164, NetworkError},
         {12000, NetworkError},  {12174, NetworkError},  {12152, NetworkError},  {12012, Cancelled},
-        {12017, Cancelled},     {12030, Cancelled},
+        {12017, Cancelled},     {12030, NetworkReset},
     };
     for (const auto& row : table) EXPECT_EQ(ResultFromWin32Error(row.error), row.result) << row.error;
 }
