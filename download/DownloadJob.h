@@ -12,6 +12,7 @@
 #include "Header.h"
 #include "InternetHandle.h"
 #include "Url.h"
+#include "Watchdog.h"
 
 namespace QmtDownload {
 
@@ -24,7 +25,7 @@ public:
     DownloadJob& operator=(const DownloadJob&) = delete;
 
 protected:
-    explicit DownloadJob(const wchar_t* url);
+    DownloadJob(const wchar_t* url, DWORD stallLimitMs, DWORD overallLimitMs);
     ~DownloadJob();
 
     // The value WinINet hands back to the status callback.
@@ -39,6 +40,15 @@ protected:
     void SetResult(DWORD result);
     DWORD GetResult();
     void MapWin32Error(DWORD error);
+    // The request handle, read under the lock: the watchdog may take it.
+    HINTERNET Request();
+    void SetRequest(HINTERNET request);
+    // Takes the request and closes it without waiting for its callbacks, so
+    // that a pending operation completes; the completion then ends the
+    // request with the reason recorded here.
+    void AbortRequest(WatchdogVerdict reason);
+    // What a completion means once the request was aborted: 0 while it was not.
+    DWORD AbortError();
     bool ShouldRetry();
     void ToggleProxy();
     // Ends the download: summary, proxy rule, the one DownloadFinished call.
@@ -70,6 +80,12 @@ protected:
     DownloadCallback callback_ = nullptr;
     void* context_ = nullptr;
     bool useProxy_ = true;
+    const DWORD stallLimitMs_;
+    const DWORD overallLimitMs_;
+    std::atomic<DWORD> lastActivity_{0};
+    std::atomic<bool> cancelRequested_{false};
+    WatchdogVerdict aborted_ = WatchdogVerdict::InTime;  // this request's, under the lock
+    bool overdue_ = false;  // the whole download ran out of time: no more retries
 
 private:
     DWORD_PTR callbackContext_ = 0;

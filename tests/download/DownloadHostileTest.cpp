@@ -161,6 +161,32 @@ TEST_F(DownloadHostileTest, ContentLengthOf4GiBOrMoreIsRefusedBeforeAnyWrite) {
     EXPECT_EQ(SummaryLines(L"[Win32 223]").empty(), false) << "the refusal names the file-too-large error";
 }
 
+TEST_F(DownloadHostileTest, UnreadableContentLengthIsRefusedRatherThanTakenAsAbsent) {
+    for (const char* length : {"-1", "12abc", "0x10"}) {
+        SCOPED_TRACE(length);
+        TestServer::AddResource(std::string(R"({"path": "/badlength.bin", "size": 1000, "seed": 42, "content_length_text": ")") +
+                                length + "\"}");
+        const std::wstring path = folder_.Path(L"badlength.bin");
+        ::DeleteFileW(path.c_str());
+
+        const Outcome outcome = Download(TestServer::Url("/badlength.bin"), path);
+
+        EXPECT_EQ(outcome.result, QmtDownload::HttpPermanentError);
+        EXPECT_TRUE(ReadBytes(path).empty());
+    }
+}
+
+TEST_F(DownloadHostileTest, PartialAnswerToAPlainRequestIsNotAShortSuccess) {
+    TestServer::AddResource(R"({"path": "/part.bin", "size": 1000, "seed": 43, "partial_to_plain": 100})");
+    const std::wstring path = folder_.Path(L"part.bin");
+
+    const Outcome outcome = Download(TestServer::Url("/part.bin"), path);
+
+    EXPECT_EQ(outcome.result, QmtDownload::HttpPermanentError);
+    EXPECT_EQ(outcome.finishedCalls, 1);
+    EXPECT_TRUE(ReadBytes(path).empty());
+}
+
 TEST_F(DownloadHostileTest, SlowAnswerIsWaitedFor) {
     TestServer::AddResource(
         R"({"path": "/slow.bin", "size": 100000, "seed": 41, "delay_ms": 1500, "rate": 200000})");

@@ -131,6 +131,32 @@ TEST(HeaderParseTest, ContentRangeGivesItsFirstByteAndTotal) {
     }
 }
 
+TEST(HeaderParseTest, PartialAnswerContinuesOnlyTheRangeAskedFor) {
+    const DWORD none = Header::kNoLength;
+    const struct {
+        bool rangeSent;
+        DWORD local, expected;
+        const wchar_t* range;
+        DWORD contentLength;
+        PartialVerdict verdict;
+    } table[] = {
+        {true, 500, 1000, L"bytes 500-999/1000", 500, PartialVerdict::Continue},
+        {true, 500, none, L"bytes 500-999/1000", none, PartialVerdict::Continue},
+        {false, 0, none, L"bytes 0-99/1000", 100, PartialVerdict::Refused},
+        {true, 500, 1000, L"bytes 500-999/1000", 100, PartialVerdict::Refused},
+        {true, 500, none, L"bytes 500-999/4294967296", 500, PartialVerdict::Refused},
+        {true, 500, 1000, L"bytes 400-999/1000", 600, PartialVerdict::Elsewhere},
+        {true, 500, 1000, L"bytes 500-1999/2000", 1500, PartialVerdict::Elsewhere},
+        {true, 500, 1000, L"", 500, PartialVerdict::Elsewhere},
+    };
+    for (const auto& row : table) {
+        EXPECT_EQ(CheckPartialAnswer(row.rangeSent, row.local, row.expected, ParseContentRange(row.range),
+                                     row.contentLength),
+                  row.verdict)
+            << ::testing::PrintToString(std::wstring(row.range)) << " sent " << row.rangeSent;
+    }
+}
+
 TEST(UrlTest, HttpAndHttpsUrlsAreSplitAndOthersAreInvalid) {
     Url plain(L"http://127.0.0.1:8080/dir/file.exe?x=1");
     EXPECT_TRUE(plain.valid());

@@ -81,6 +81,7 @@ class Resource:
     close_without_answer    that many requests get the connection closed unanswered
     cut_after, cut_times    the body is cut (connection closed) after cut_after bytes,
                             for the next cut_times answers (default 1)
+    partial_to_plain        a request without Range gets "206 bytes 0-(n-1)/size" and n bytes
     delay_ms                wait before answering
     rate                    body bytes per second (throttled in 16 KiB pieces)
     """
@@ -100,6 +101,7 @@ class Resource:
         self.close_without_answer = int(description.get("close_without_answer", 0))
         self.cut_after = description.get("cut_after")
         self.cut_times = int(description.get("cut_times", 1))
+        self.partial_to_plain = description.get("partial_to_plain")
         self.delay_ms = int(description.get("delay_ms", 0))
         self.rate = description.get("rate")
         self.data = None
@@ -232,6 +234,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
         first, status, content_range = 0, 200, None
         asked = self.requested_offset()
+        if asked is None and resource.partial_to_plain is not None:
+            count = int(resource.partial_to_plain)
+            content_range = "bytes 0-%d/%d" % (count - 1, resource.size)
+            return self.send_body(resource, 206, 0, content_range, end=count)
         if asked is not None and resource.range != "ignore":
             if resource.range == "416" or asked >= resource.size:
                 self.send_response(416)
@@ -255,7 +261,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except ValueError:
             return None
 
-    def send_body(self, resource, status, first, content_range):
+    def send_body(self, resource, status, first, content_range, end=None):
+        end = resource.size if end is None else end
         self.send_response(status, resource.status_text)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Accept-Ranges", "bytes")
@@ -266,7 +273,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if resource.content_length_text is not None:
             self.send_header("Content-Length", resource.content_length_text)
         elif resource.content_length:
-            self.send_header("Content-Length", str(resource.size - first))
+            self.send_header("Content-Length", str(end - first))
         else:
             self.close_connection = True
             self.send_header("Connection", "close")
@@ -278,7 +285,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if resource.cut_after is not None and resource.cut_times > 0:
                 resource.cut_times -= 1
                 cut = int(resource.cut_after)
-        end = resource.size if cut is None else min(resource.size, first + cut)
+        end = end if cut is None else min(end, first + cut)
         pieces = (body_slices(resource.seed, first, end) if resource.data is None
                   else (resource.data[pos:min(end, pos + PERIOD)] for pos in range(first, end, PERIOD)))
         self.write_throttled(pieces, resource.rate)
