@@ -28,13 +28,19 @@ void DownloadJob::SetRequest(HINTERNET request) {
     request_.reset(request);
 }
 
-void DownloadJob::AbortRequest(WatchdogVerdict reason) {
+void DownloadJob::MarkAborted(WatchdogVerdict reason) {
+    CriticalSectionHold hold(lock_);
+    aborted_ = reason;
+    if (reason == WatchdogVerdict::Overdue) overdue_ = true;
+    abortStage_ = 1;
+    abortTick_ = ::GetTickCount();
+    entriesAtAbort_ = entries_;
+}
+
+void DownloadJob::CloseRequestNow() {
     HINTERNET request = nullptr;
     {
         CriticalSectionHold hold(lock_);
-        if (aborted_ != WatchdogVerdict::InTime && reason != WatchdogVerdict::InTime) return;
-        if (reason != WatchdogVerdict::InTime) aborted_ = reason;
-        if (reason == WatchdogVerdict::Overdue) overdue_ = true;
         request = request_.release();
     }
     if (request) ::InternetCloseHandle(request);
@@ -97,6 +103,7 @@ void DownloadJob::ResetForRequest() {
     win32Error_ = 0;
     step_ = StepSend;
     aborted_ = overdue_ ? WatchdogVerdict::Overdue : WatchdogVerdict::InTime;
+    abortStage_ = 0;
 }
 
 void DownloadJob::SetStep(DownloadStep step) {

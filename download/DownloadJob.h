@@ -43,10 +43,12 @@ protected:
     // The request handle, read under the lock: the watchdog may take it.
     HINTERNET Request();
     void SetRequest(HINTERNET request);
+    // Records why the current request must end; its next completion (a
+    // byte, or WinINet's own time-out) then ends it with NetworkTimeout.
+    void MarkAborted(WatchdogVerdict reason);
     // Takes the request and closes it without waiting for its callbacks, so
-    // that a pending operation completes; the completion then ends the
-    // request with the reason recorded here.
-    void AbortRequest(WatchdogVerdict reason);
+    // that a pending operation completes where the platform does so.
+    void CloseRequestNow();
     // What a completion means once the request was aborted: 0 while it was not.
     DWORD AbortError();
     bool ShouldRetry();
@@ -84,8 +86,17 @@ protected:
     const DWORD overallLimitMs_;
     std::atomic<DWORD> lastActivity_{0};
     std::atomic<bool> cancelRequested_{false};
-    WatchdogVerdict aborted_ = WatchdogVerdict::InTime;  // this request's, under the lock
+    // Under the lock: why this request must end, how far the watchdog has
+    // gone with it (1 marked, 2 closed) and since when, and how many
+    // completions the job has taken in, so that the watchdog sees whether
+    // one has arrived since.
+    WatchdogVerdict aborted_ = WatchdogVerdict::InTime;
+    int abortStage_ = 0;
+    DWORD abortTick_ = 0;
+    DWORD entries_ = 0;
+    DWORD entriesAtAbort_ = 0;
     bool overdue_ = false;  // the whole download ran out of time: no more retries
+    bool abandoned_ = false;  // the watchdog ended the download without WinINet
 
 private:
     DWORD_PTR callbackContext_ = 0;

@@ -60,6 +60,12 @@ DownloadResult ResultFromWin32Error(DWORD error) {
     switch (error) {
         case ERROR_INVALID_HANDLE:
             return UnknownError;
+        // Socket errors that some WinINet implementations pass on as they are.
+        case 10060:  // WSAETIMEDOUT
+            return NetworkTimeout;
+        case 10053:  // WSAECONNABORTED
+        case 10054:  // WSAECONNRESET
+            return NetworkReset;
         case ERROR_DISK_FULL:
             return DiskFull;
         default:

@@ -41,22 +41,58 @@ void Downloader::WatchdogTick(DWORD_PTR context) {
 
 void Downloader::CheckProgress() {
     if (!IsRunning()) return;
+    const wchar_t* const name = L"QmtDownload::Downloader::CheckProgress";
     if (cancelRequested_.load()) {
-        AbortRequest(WatchdogVerdict::InTime);
+        CloseRequestNow();
         return;
     }
-    const WatchdogVerdict verdict =
-        CheckWatchdog(::GetTickCount(), startTick_, lastActivity_.load(), stallLimitMs_, overallLimitMs_);
-    if (verdict == WatchdogVerdict::InTime || AbortError() != ERROR_SUCCESS || !Request()) return;
-    const wchar_t* const name = L"QmtDownload::Downloader::CheckProgress";
-    if (verdict == WatchdogVerdict::Stalled) {
-        LogMessage(KvQmtLogging::LogWarning, L"%s: Nothing received for %lu ms, closing the request", name,
-                   stallLimitMs_);
-    } else {
-        LogMessage(KvQmtLogging::LogWarning, L"%s: Download took longer than %lu ms, closing the request", name,
-                   overallLimitMs_);
+    const DWORD now = ::GetTickCount();
+    int stage = 0;
+    bool completedSince = false;
+    DWORD since = 0;
+    {
+        CriticalSectionHold hold(lock_);
+        if (abandoned_) return;
+        stage = abortStage_;
+        since = now - abortTick_;
+        completedSince = entries_ != entriesAtAbort_;
     }
-    AbortRequest(verdict);
+    if (stage == 0) {
+        const WatchdogVerdict verdict =
+            CheckWatchdog(now, startTick_, lastActivity_.load(), stallLimitMs_, overallLimitMs_);
+        if (verdict == WatchdogVerdict::InTime || !Request()) return;
+        if (verdict == WatchdogVerdict::Stalled) {
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Nothing received for %lu ms, ending the request", name,
+                       stallLimitMs_);
+        } else {
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Download took longer than %lu ms, ending the request", name,
+                       overallLimitMs_);
+        }
+        MarkAborted(verdict);
+        return;
+    }
+    // WinINet's own time-out on the request normally completes the pending
+    // operation well before these last resorts.
+    const DWORD grace = stallLimitMs_ != 0 ? stallLimitMs_ : kDefaultStallLimitMs;
+    if (completedSince || since < grace) return;
+    if (stage == 1) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: The request did not end, closing it", name);
+        CloseRequestNow();
+        CriticalSectionHold hold(lock_);
+        abortStage_ = 2;
+        abortTick_ = now;
+        return;
+    }
+    {
+        CriticalSectionHold hold(lock_);
+        if (entries_ != entriesAtAbort_) return;
+        // From here no completion of the lost operation reaches the job.
+        abandoned_ = true;
+    }
+    LogMessage(KvQmtLogging::LogError, L"%s: The closed request never completed, ending the download without it",
+               name);
+    MapWin32Error(ERROR_INTERNET_TIMEOUT);
+    Finish();
 }
 
 Downloader::~Downloader() {
@@ -65,7 +101,7 @@ Downloader::~Downloader() {
                    L"QmtDownload::Downloader::~Downloader", url_.text());
         cancelRequested_.store(true);
         // A pending operation completes once its request is closed.
-        AbortRequest(WatchdogVerdict::InTime);
+        CloseRequestNow();
         if (!WaitIdle(kCancelWaitMs)) {
             LogMessage(KvQmtLogging::LogError, L"%s: Download did not end, keeping its buffer",
                        L"QmtDownload::Downloader::~Downloader");
@@ -73,6 +109,8 @@ Downloader::~Downloader() {
         }
     }
     watchdog_.reset();
+    // An operation given up by the watchdog may still write into the buffer.
+    if (abandoned_) buffer_.release();
     CallbackRegistry::Unregister(callbackContext());
     CloseRequest();
     CloseConnection();
@@ -171,7 +209,9 @@ bool Downloader::Begin() {
     usedProxy_ = false;
     cancelRequested_.store(false);
     overdue_ = false;
+    abandoned_ = false;
     aborted_ = WatchdogVerdict::InTime;
+    abortStage_ = 0;
     startTick_ = ::GetTickCount();
     lastActivity_.store(startTick_);
     if (header_ && header_->status() != 200) header_.reset();
@@ -210,6 +250,15 @@ bool Downloader::PrepareRequest() {
         MapWin32Error(error == ERROR_SUCCESS ? ERROR_INVALID_HANDLE : error);
         return false;
     }
+    // WinINet's own time-outs end a silent wait by themselves where they are
+    // honoured (on the request: some platforms ignore those of the session).
+    if (stallLimitMs_ != 0) {
+        DWORD timeout = stallLimitMs_;
+        for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+            ::InternetSetOptionW(request, option, &timeout, sizeof(timeout));
+        }
+    }
     SetRequest(request);
     return true;
 }
@@ -244,6 +293,11 @@ HINTERNET Downloader::CreateFileRequest() {
 void Downloader::ProcessJob(DWORD error) {
     // Whatever WinINet reports for a request that was closed under it, the
     // reason it was closed is the result.
+    {
+        CriticalSectionHold hold(lock_);
+        if (abandoned_) return;
+        ++entries_;
+    }
     const DWORD abortError = AbortError();
     if (abortError != ERROR_SUCCESS) error = abortError;
     while (error == ERROR_SUCCESS) {

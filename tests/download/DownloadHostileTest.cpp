@@ -187,6 +187,47 @@ TEST_F(DownloadHostileTest, PartialAnswerToAPlainRequestIsNotAShortSuccess) {
     EXPECT_TRUE(ReadBytes(path).empty());
 }
 
+// Short limits stand in for the tool's minute and half hour.
+TEST_F(DownloadHostileTest, ServerFallingSilentEndsAsATimeoutWithinTheLimits) {
+    TestServer::AddResource(R"({"path": "/silent-body.bin", "size": 5000, "seed": 44, "hang_after": 0})");
+    const struct {
+        DWORD overallMs;
+        size_t requests;  // at most
+        ULONGLONG withinMs;
+    } table[] = {{0, 4, 9000}, {2500, 3, 5000}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.overallMs);
+        TestServer::ClearLog();
+        const std::wstring path = folder_.Path(L"silent-body.bin");
+        QmtDownload::Downloader downloader(TestServer::Url("/silent-body.bin").c_str(), 1000, row.overallMs);
+        const ULONGLONG start = ::GetTickCount64();
+
+        const Outcome outcome = RunToEnd(downloader, path, 20000);
+
+        EXPECT_FALSE(outcome.timedOut);
+        EXPECT_EQ(outcome.result, QmtDownload::NetworkTimeout);
+        const size_t requests = TestServer::Requests("/silent-body.bin").size();
+        EXPECT_LE(requests, row.requests);
+        if (row.overallMs == 0) EXPECT_EQ(requests, 4u) << "retried as a timeout";
+        EXPECT_LT(::GetTickCount64() - start, row.withinMs);
+    }
+}
+
+// One byte every 300 ms: never silent long enough for the platform's own
+// time-out, so only the engine's watchdog ends it.
+TEST_F(DownloadHostileTest, TricklingServerIsCutOffByTheWatchdog) {
+    TestServer::AddResource(R"({"path": "/trickle.bin", "size": 5000, "seed": 45, "trickle_ms": 300})");
+    const std::wstring path = folder_.Path(L"trickle.bin");
+    QmtDownload::Downloader downloader(TestServer::Url("/trickle.bin").c_str(), 1000, 3000);
+    const ULONGLONG start = ::GetTickCount64();
+
+    const Outcome outcome = RunToEnd(downloader, path, 20000);
+
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_EQ(outcome.result, QmtDownload::NetworkTimeout);
+    EXPECT_LT(::GetTickCount64() - start, 6000u);
+}
+
 TEST_F(DownloadHostileTest, SlowAnswerIsWaitedFor) {
     TestServer::AddResource(
         R"({"path": "/slow.bin", "size": 100000, "seed": 41, "delay_ms": 1500, "rate": 200000})");

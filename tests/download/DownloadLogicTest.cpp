@@ -9,6 +9,7 @@
 #include "DownloadResult.h"
 #include "Header.h"
 #include "Url.h"
+#include "Watchdog.h"
 #include "Win32ErrorText.h"
 
 using namespace QmtDownload;
@@ -38,7 +39,8 @@ TEST(DownloadResultTest, Win32AndInternetErrorsMapToTheirResults) {
         {12157, NetworkInvalidCertificate}, {12169, NetworkInvalidCertificate}, {12170, NetworkInvalidCertificate},
         {12007, NetworkError},  {12023, NetworkError},  {12029, NetworkError},  {12164, NetworkError},
         {12000, NetworkError},  {12174, NetworkError},  {12152, NetworkError},  {12012, Cancelled},
-        {12017, Cancelled},     {12030, NetworkReset},
+        {12017, Cancelled},     {12030, NetworkReset},  {10060, NetworkTimeout}, {10054, NetworkReset},
+        {10053, NetworkReset},  {10061, FileAccess},
     };
     for (const auto& row : table) EXPECT_EQ(ResultFromWin32Error(row.error), row.result) << row.error;
 }
@@ -85,6 +87,25 @@ TEST(DownloadPolicyTest, ConnectionsAlternateOnlyWhileNothingWasReceived) {
     EXPECT_TRUE(NextUseProxy(true, true, 1));
     EXPECT_FALSE(NextUseProxy(false, true, 500));
     EXPECT_TRUE(NextUseProxy(true, false, 0)) << "nothing to alternate with";
+}
+
+TEST(DownloadPolicyTest, WatchdogEndsStallsAndOverlongDownloadsAcrossTheTickWrap) {
+    const struct {
+        DWORD now, start, last, stall, overall;
+        WatchdogVerdict verdict;
+    } table[] = {
+        {10000, 0, 9000, 60000, 0, WatchdogVerdict::InTime},
+        {70000, 0, 10000, 60000, 0, WatchdogVerdict::Stalled},
+        {70000, 0, 69000, 60000, 0, WatchdogVerdict::InTime},
+        {70000, 0, 69000, 60000, 70000, WatchdogVerdict::Overdue},
+        {70000, 0, 1000, 60000, 70000, WatchdogVerdict::Overdue},
+        {500, 0xFFFFF000, 0xFFFFFC00, 1000, 0, WatchdogVerdict::Stalled},
+        {500, 0xFFFFF000, 200, 1000, 0, WatchdogVerdict::InTime},
+    };
+    for (const auto& row : table) {
+        EXPECT_EQ(CheckWatchdog(row.now, row.start, row.last, row.stall, row.overall), row.verdict)
+            << row.now << " " << row.last;
+    }
 }
 
 TEST(HeaderParseTest, ContentLengthBeyond32BitsIsFlaggedInsteadOfWrapping) {

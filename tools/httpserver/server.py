@@ -25,6 +25,7 @@ import http.client
 import http.server
 import json
 import os
+import select
 import socket
 import socketserver
 import threading
@@ -82,6 +83,9 @@ class Resource:
     cut_after, cut_times    the body is cut (connection closed) after cut_after bytes,
                             for the next cut_times answers (default 1)
     partial_to_plain        a request without Range gets "206 bytes 0-(n-1)/size" and n bytes
+    hang_after              the body stops after that many bytes and the connection stays
+                            open, silent, until the client goes (at most 120 s)
+    trickle_ms              the body is sent one byte at a time, this many ms apart
     delay_ms                wait before answering
     rate                    body bytes per second (throttled in 16 KiB pieces)
     """
@@ -102,6 +106,8 @@ class Resource:
         self.cut_after = description.get("cut_after")
         self.cut_times = int(description.get("cut_times", 1))
         self.partial_to_plain = description.get("partial_to_plain")
+        self.hang_after = description.get("hang_after")
+        self.trickle_ms = description.get("trickle_ms")
         self.delay_ms = int(description.get("delay_ms", 0))
         self.rate = description.get("rate")
         self.data = None
@@ -288,11 +294,48 @@ class Handler(http.server.BaseHTTPRequestHandler):
         end = end if cut is None else min(end, first + cut)
         pieces = (body_slices(resource.seed, first, end) if resource.data is None
                   else (resource.data[pos:min(end, pos + PERIOD)] for pos in range(first, end, PERIOD)))
+        if resource.hang_after is not None:
+            end = min(end, first + int(resource.hang_after))
+            pieces = body_slices(resource.seed, first, end) if resource.data is None else [resource.data[first:end]]
+        if resource.trickle_ms is not None:
+            return self.write_trickle(b"".join(pieces), int(resource.trickle_ms))
         self.write_throttled(pieces, resource.rate)
+        if resource.hang_after is not None:
+            return self.hang()
         if cut is not None:
             self.drop()
         elif not resource.content_length:
             self.drop()
+
+    def client_gone(self, seconds):
+        """Waits up to seconds; True once the client has closed its end."""
+        readable, _, _ = select.select([self.connection], [], [], seconds)
+        if not readable:
+            return False
+        try:
+            # Nothing more is expected from the client during an answer, so
+            # reading here loses nothing (and works on TLS sockets too).
+            return self.connection.recv(1) == b""
+        except (OSError, ValueError):
+            return True
+
+    def hang(self):
+        self.wfile.flush()
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline and not self.client_gone(0.2):
+            pass
+        self.close_connection = True
+
+    def write_trickle(self, data, interval_ms):
+        try:
+            for pos in range(len(data)):
+                self.wfile.write(data[pos:pos + 1])
+                self.wfile.flush()
+                if self.client_gone(interval_ms / 1000.0):
+                    break
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        self.close_connection = True
 
     def write_throttled(self, pieces, rate):
         try:
