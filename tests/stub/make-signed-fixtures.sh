@@ -14,6 +14,7 @@
 #   no-usage-signed.exe   signed by "K-Vantor Corporation" without the
 #                         code-signing key usage
 #   unsigned.exe          the installer as built
+#   tls/                  server certificates for the HTTPS tests
 set -euo pipefail
 dir=${1:?folder}
 installer=${2:?installer}
@@ -37,6 +38,12 @@ cp "$dir/kvantor-signed.exe" "$dir/tampered-signed.exe"
 offset=$(( $(stat -c %s "$installer") / 3 ))
 byte=$(od -An -tu1 -j "$offset" -N1 "$dir/tampered-signed.exe" | tr -d ' ')
 printf "$(printf '\\%03o' $(( (byte + 1) % 256 )))" | dd of="$dir/tampered-signed.exe" bs=1 seek="$offset" conv=notrunc status=none
+
+# Server certificates for the HTTPS tests (tools/httpserver, --tls-dir): one
+# for the test host names, one for another name, one from the untrusted CA.
+"$signing/make-tls-cert.sh" "$dir/ca" "$dir/tls/good.pem" localhost download.kv-test.invalid
+"$signing/make-tls-cert.sh" "$dir/ca" "$dir/tls/wronghost.pem" other.kv-test.invalid
+"$signing/make-tls-cert.sh" "$dir/untrusted-ca" "$dir/tls/untrusted.pem" localhost download.kv-test.invalid
 
 # Z: is the Unix root in a Wine prefix.
 "$wine_run" "$importer" "Z:$(printf '%s' "$dir/ca/ca.der" | tr / '\\')"

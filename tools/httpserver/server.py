@@ -2,8 +2,13 @@
 """Scriptable HTTP test server and proxy on 127.0.0.1 for the download tests.
 
 Three ports: the origin server, a proxy in front of it, and a port that is
-bound but never listens (connections to it are refused). They are written as
-"origin proxy closed" to --port-file once the server is ready.
+bound but never listens (connections to it are refused). With --tls-dir, three
+more: HTTPS origins serving the same resources with the certificates
+good.pem, wronghost.pem and untrusted.pem of that folder (certificate and key
+in one file; tools/signing/make-tls-cert.sh), 0 when a certificate is missing.
+They are written as "origin proxy closed tls tls-wronghost tls-untrusted" to
+--port-file once the server is ready. The proxy also tunnels CONNECT: in
+"origin" mode to the first HTTPS origin, in "forward" mode to 127.0.0.1 only.
 
 The tests script it over HTTP on the origin port:
   POST /_ctl/resource  JSON describing one resource (see Resource)
@@ -28,6 +33,7 @@ import os
 import select
 import socket
 import socketserver
+import ssl
 import threading
 import time
 import urllib.parse
@@ -124,6 +130,7 @@ class State:
         self.requests = []
         self.proxy_mode = "forward"
         self.origin_port = 0
+        self.tls_port = 0
 
     def record(self, role, handler):
         headers = "\t".join("%s: %s" % (k, v) for k, v in handler.headers.items())
@@ -173,6 +180,47 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         self.dispatch()
+
+    def do_CONNECT(self):
+        STATE.record("proxy", self)
+        with STATE.lock:
+            mode = STATE.proxy_mode
+        if mode == "403":
+            return self.answer(403, b"proxy refuses")
+        if mode == "close":
+            return self.drop()
+        host, _, port = self.path.rpartition(":")
+        if mode == "origin":
+            host, port = "127.0.0.1", STATE.tls_port
+        elif host not in ("127.0.0.1", "localhost"):
+            return self.answer(502, b"this proxy only reaches 127.0.0.1")
+        try:
+            upstream = socket.create_connection((host, int(port)), timeout=30)
+        except (OSError, ValueError):
+            return self.answer(502, b"cannot reach the origin")
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        self.tunnel(upstream)
+
+    def tunnel(self, upstream):
+        """Copies bytes both ways until either side closes."""
+        self.close_connection = True
+        sockets = [self.connection, upstream]
+        try:
+            while True:
+                readable, _, _ = select.select(sockets, [], [], 120)
+                if not readable:
+                    break
+                for source in readable:
+                    data = source.recv(65536)
+                    if not data:
+                        return
+                    (upstream if source is self.connection else self.connection).sendall(data)
+        except OSError:
+            pass
+        finally:
+            upstream.close()
 
     def dispatch(self):
         if self.path.startswith("/_ctl/"):
@@ -403,6 +451,41 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
+class TlsServer(Server):
+    """An origin over TLS. The handshake runs in the request's own thread, so
+    that a client that stalls or refuses the certificate holds up nobody."""
+
+    def __init__(self, address, handler, context):
+        self.context = context
+        Server.__init__(self, address, handler)
+
+    def finish_request(self, request, client_address):
+        try:
+            request.settimeout(30)
+            secure = self.context.wrap_socket(request, server_side=True)
+            secure.settimeout(None)
+        except (OSError, ssl.SSLError):
+            return  # the client refused the certificate, or went away
+        try:
+            Server.finish_request(self, secure, client_address)
+        finally:
+            secure.close()
+
+
+def tls_server(folder, name):
+    """A TLS origin with folder/name, or None when there is none to load."""
+    path = os.path.join(folder, name) if folder else ""
+    if not path or not os.path.isfile(path):
+        return None
+    try:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(path)
+    except (OSError, ssl.SSLError) as error:
+        print("no TLS origin for %s: %s" % (path, error), flush=True)
+        return None
+    return TlsServer(("127.0.0.1", 0), Handler, context)
+
+
 def watch(parent_pid, max_seconds):
     deadline = time.monotonic() + max_seconds
     while time.monotonic() < deadline:
@@ -421,6 +504,7 @@ def main():
     parser.add_argument("--parent-pid", type=int, default=0)
     parser.add_argument("--max-seconds", type=float, default=1800)
     parser.add_argument("--proxy-mode", default="forward", help="the proxy's mode at start")
+    parser.add_argument("--tls-dir", default="", help="folder of good.pem, wronghost.pem, untrusted.pem")
     parser.add_argument("--resource", action="append", default=[],
                         help="JSON of a resource served from the start (repeatable)")
     args = parser.parse_args()
@@ -435,12 +519,16 @@ def main():
     closed.bind(("127.0.0.1", 0))  # bound, never listening: connections are refused
     STATE.origin_port = origin.server_address[1]
 
-    for server in (origin, proxy):
+    secure = [tls_server(args.tls_dir, name) for name in ("good.pem", "wronghost.pem", "untrusted.pem")]
+    STATE.tls_port = secure[0].server_address[1] if secure[0] else 0
+
+    for server in [origin, proxy] + [s for s in secure if s]:
         threading.Thread(target=server.serve_forever, daemon=True).start()
     temporary = args.port_file + ".tmp"
     with open(temporary, "w") as out:
-        out.write("%d %d %d\n" % (origin.server_address[1], proxy.server_address[1],
-                                  closed.getsockname()[1]))
+        out.write("%d %d %d %s\n" % (origin.server_address[1], proxy.server_address[1],
+                                     closed.getsockname()[1],
+                                     " ".join(str(s.server_address[1] if s else 0) for s in secure)))
     os.replace(temporary, args.port_file)
     watch(args.parent_pid, args.max_seconds)
 
