@@ -252,8 +252,12 @@ bool Downloader::PrepareRequest() {
     }
     // WinINet's own time-outs end a silent wait by themselves where they are
     // honoured (on the request: some platforms ignore those of the session).
+    // They are set half again as long as the stall limit, so that the
+    // watchdog has marked the request by then and the end reads as the time-out
+    // it is, whatever error the platform reports for it.
     if (stallLimitMs_ != 0) {
-        DWORD timeout = stallLimitMs_;
+        DWORD timeout = stallLimitMs_ + stallLimitMs_ / 2;
+        if (timeout < stallLimitMs_) timeout = stallLimitMs_;
         for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT}) {
             ::InternetSetOptionW(request, option, &timeout, sizeof(timeout));
