@@ -28,8 +28,10 @@ static DWORD WatchdogPeriod(DWORD stallLimitMs) {
     return quarter < 50 ? 50 : quarter > 1000 ? 1000 : quarter;
 }
 
-Downloader::Downloader(const wchar_t* url, DWORD stallLimitMs, DWORD overallLimitMs)
-    : DownloadJob(url, stallLimitMs, overallLimitMs), buffer_(new BYTE[kBufferSize]) {
+Downloader::Downloader(const wchar_t* url, DWORD stallLimitMs, DWORD overallLimitMs, DWORD readSize)
+    : DownloadJob(url, stallLimitMs, overallLimitMs),
+      readSize_(readSize != 0 ? readSize : kBufferSize),
+      buffer_(new BYTE[readSize_]) {
     SetCallbackContext(CallbackRegistry::Register(this));
     watchdog_ = std::make_unique<Watchdog>(&Downloader::WatchdogTick, callbackContext(), WatchdogPeriod(stallLimitMs));
 }
@@ -426,7 +428,7 @@ void Downloader::StoreHeader(std::unique_ptr<Header> header) {
 
 DWORD Downloader::ReceiveData() {
     bytesRead_ = 0;
-    if (::InternetReadFile(Request(), buffer_.get(), kBufferSize, &bytesRead_)) return ERROR_SUCCESS;
+    if (::InternetReadFile(Request(), buffer_.get(), readSize_, &bytesRead_)) return ERROR_SUCCESS;
     const DWORD error = ::GetLastError();
     if (error != ERROR_IO_PENDING) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: InternetReadFile failed: %s",

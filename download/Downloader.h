@@ -22,7 +22,9 @@ public:
 
     // overallLimitMs bounds the whole download, retries included (0: no
     // bound); past it the download ends as NetworkTimeout without retry.
-    explicit Downloader(const wchar_t* url, DWORD stallLimitMs = kDefaultStallLimitMs, DWORD overallLimitMs = 0);
+    // readSize is the largest piece read and written at once.
+    explicit Downloader(const wchar_t* url, DWORD stallLimitMs = kDefaultStallLimitMs, DWORD overallLimitMs = 0,
+                        DWORD readSize = kBufferSize);
     // Waits for a running download to end (it is cancelled first) and for any
     // WinINet callback still inside this object. Never destroy a Downloader
     // from inside its own callback.
@@ -62,6 +64,7 @@ private:
     void CloseRequest();
     void Finish();
 
+    const DWORD readSize_;
     std::unique_ptr<BYTE[]> buffer_;
     DWORD bytesRead_ = 0;
     bool rangeSent_ = false;  // the current request asked for a range
