@@ -11,16 +11,10 @@ using namespace DownloadTesting;
 
 namespace {
 
-class DownloadHttpsTest : public ServerTest {
-protected:
-    void SetUp() override {
-        ServerTest::SetUp();
-        if (IsSkipped()) return;
-        ASSERT_NE(TestServer::TlsPort(TlsOrigin::Good), 0u) << "the server has no certificates (KV_TEST_TLS_DIR)";
-    }
-};
+using DownloadHttpsTest = ServerTest;
 
 TEST_F(DownloadHttpsTest, FileArrivesByteIdentical) {
+    ASSERT_NE(TestServer::TlsPort(TlsOrigin::Good), 0u) << "the server has no certificates (KV_TEST_TLS_DIR)";
     TestServer::AddResource(R"({"path": "/secure.bin", "size": 300000, "seed": 61})");
     const std::wstring path = folder_.Path(L"secure.bin");
 

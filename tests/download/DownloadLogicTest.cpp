@@ -9,7 +9,6 @@
 #include "DownloadResult.h"
 #include "Header.h"
 #include "Url.h"
-#include "Watchdog.h"
 #include "Win32ErrorText.h"
 
 using namespace QmtDownload;
@@ -87,25 +86,6 @@ TEST(DownloadPolicyTest, ConnectionsAlternateOnlyWhileNothingWasReceived) {
     EXPECT_TRUE(NextUseProxy(true, true, 1));
     EXPECT_FALSE(NextUseProxy(false, true, 500));
     EXPECT_TRUE(NextUseProxy(true, false, 0)) << "nothing to alternate with";
-}
-
-TEST(DownloadPolicyTest, WatchdogEndsStallsAndOverlongDownloadsAcrossTheTickWrap) {
-    const struct {
-        DWORD now, start, last, stall, overall;
-        WatchdogVerdict verdict;
-    } table[] = {
-        {10000, 0, 9000, 60000, 0, WatchdogVerdict::InTime},
-        {70000, 0, 10000, 60000, 0, WatchdogVerdict::Stalled},
-        {70000, 0, 69000, 60000, 0, WatchdogVerdict::InTime},
-        {70000, 0, 69000, 60000, 70000, WatchdogVerdict::Overdue},
-        {70000, 0, 1000, 60000, 70000, WatchdogVerdict::Overdue},
-        {500, 0xFFFFF000, 0xFFFFFC00, 1000, 0, WatchdogVerdict::Stalled},
-        {500, 0xFFFFF000, 200, 1000, 0, WatchdogVerdict::InTime},
-    };
-    for (const auto& row : table) {
-        EXPECT_EQ(CheckWatchdog(row.now, row.start, row.last, row.stall, row.overall), row.verdict)
-            << row.now << " " << row.last;
-    }
 }
 
 TEST(HeaderParseTest, ContentLengthBeyond32BitsIsFlaggedInsteadOfWrapping) {
