@@ -36,15 +36,17 @@ DWORD_PTR CallbackRegistry::Register(Downloader* downloader) {
 }
 
 void CallbackRegistry::Unregister(DWORD_PTR id) {
+    const int own = t_visitingId == id ? 1 : 0;
     ::AcquireSRWLockExclusive(&g_lock);
-    auto found = Entries().find(id);
-    if (found != Entries().end()) {
+    // Looked up again after every wait: the last visit to end erases the
+    // entry itself, and an iterator kept across the wait would then dangle.
+    for (auto found = Entries().find(id); found != Entries().end(); found = Entries().find(id)) {
         found->second.downloader = nullptr;
-        const int own = t_visitingId == id ? 1 : 0;
-        while (found->second.activeVisits > own) {
-            ::SleepConditionVariableSRW(&g_visitEnded, &g_lock, INFINITE, 0);
+        if (found->second.activeVisits <= own) {
+            if (found->second.activeVisits == 0) Entries().erase(found);
+            break;
         }
-        if (found->second.activeVisits == 0) Entries().erase(found);
+        ::SleepConditionVariableSRW(&g_visitEnded, &g_lock, INFINITE, 0);
     }
     ::ReleaseSRWLockExclusive(&g_lock);
 }

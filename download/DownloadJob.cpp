@@ -12,8 +12,45 @@ namespace {
 using KvQmtLogging::LogMessage;
 }  // namespace
 
-DownloadJob::DownloadJob(const wchar_t* url)
-    : url_(url), idle_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+DownloadJob::DownloadJob(const wchar_t* url, DWORD stallLimitMs, DWORD overallLimitMs)
+    : url_(url),
+      stallLimitMs_(stallLimitMs),
+      overallLimitMs_(overallLimitMs),
+      idle_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+
+HINTERNET DownloadJob::Request() {
+    CriticalSectionHold hold(lock_);
+    return request_.get();
+}
+
+void DownloadJob::SetRequest(HINTERNET request) {
+    CriticalSectionHold hold(lock_);
+    request_.reset(request);
+}
+
+void DownloadJob::MarkAborted(WatchdogVerdict reason) {
+    CriticalSectionHold hold(lock_);
+    aborted_ = reason;
+    if (reason == WatchdogVerdict::Overdue) overdue_ = true;
+    abortStage_ = 1;
+    abortTick_ = ::GetTickCount();
+    entriesAtAbort_ = entries_;
+}
+
+void DownloadJob::CloseRequestNow() {
+    HINTERNET request = nullptr;
+    {
+        CriticalSectionHold hold(lock_);
+        request = request_.release();
+    }
+    if (request) ::InternetCloseHandle(request);
+}
+
+DWORD DownloadJob::AbortError() {
+    if (cancelRequested_.load()) return ERROR_INTERNET_OPERATION_CANCELLED;
+    CriticalSectionHold hold(lock_);
+    return aborted_ == WatchdogVerdict::InTime ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_INTERNET_TIMEOUT);
+}
 
 DownloadJob::~DownloadJob() = default;
 
@@ -60,10 +97,13 @@ void DownloadJob::CloseConnection() {
 }
 
 void DownloadJob::ResetForRequest() {
+    lastActivity_.store(::GetTickCount());
     CriticalSectionHold hold(lock_);
     result_ = 0;
     win32Error_ = 0;
     step_ = StepSend;
+    aborted_ = overdue_ ? WatchdogVerdict::Overdue : WatchdogVerdict::InTime;
+    abortStage_ = 0;
 }
 
 void DownloadJob::SetStep(DownloadStep step) {
@@ -106,12 +146,14 @@ bool DownloadJob::ShouldRetry() {
     const bool proxySet = QmtDownloadInstance::Get().HasProxy();
     DWORD result = 0;
     DWORD win32Error = 0;
+    bool overdue = false;
     {
         CriticalSectionHold hold(lock_);
         result = result_;
         win32Error = win32Error_;
+        overdue = overdue_;
     }
-    if (!IsRetryable(result, retries_, useProxy_, proxySet)) return false;
+    if (overdue || cancelRequested_.load() || !IsRetryable(result, retries_, useProxy_, proxySet)) return false;
     LogMessage(KvQmtLogging::LogInfo, L"%s: SHOULD retry (count=%lu, err=%s, win32err=%lu",
                L"QmtDownload::DownloadJob::ShouldRetry", retries_, ResultName(result), win32Error);
     ++retries_;

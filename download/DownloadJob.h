@@ -12,6 +12,7 @@
 #include "Header.h"
 #include "InternetHandle.h"
 #include "Url.h"
+#include "Watchdog.h"
 
 namespace QmtDownload {
 
@@ -24,7 +25,7 @@ public:
     DownloadJob& operator=(const DownloadJob&) = delete;
 
 protected:
-    explicit DownloadJob(const wchar_t* url);
+    DownloadJob(const wchar_t* url, DWORD stallLimitMs, DWORD overallLimitMs);
     ~DownloadJob();
 
     // The value WinINet hands back to the status callback.
@@ -39,6 +40,17 @@ protected:
     void SetResult(DWORD result);
     DWORD GetResult();
     void MapWin32Error(DWORD error);
+    // The request handle, read under the lock: the watchdog may take it.
+    HINTERNET Request();
+    void SetRequest(HINTERNET request);
+    // Records why the current request must end; its next completion (a
+    // byte, or WinINet's own time-out) then ends it with NetworkTimeout.
+    void MarkAborted(WatchdogVerdict reason);
+    // Takes the request and closes it without waiting for its callbacks, so
+    // that a pending operation completes where the platform does so.
+    void CloseRequestNow();
+    // What a completion means once the request was aborted: 0 while it was not.
+    DWORD AbortError();
     bool ShouldRetry();
     void ToggleProxy();
     // Ends the download: summary, proxy rule, the one DownloadFinished call.
@@ -70,6 +82,21 @@ protected:
     DownloadCallback callback_ = nullptr;
     void* context_ = nullptr;
     bool useProxy_ = true;
+    const DWORD stallLimitMs_;
+    const DWORD overallLimitMs_;
+    std::atomic<DWORD> lastActivity_{0};
+    std::atomic<bool> cancelRequested_{false};
+    // Under the lock: why this request must end, how far the watchdog has
+    // gone with it (1 marked, 2 closed) and since when, and how many
+    // completions the job has taken in, so that the watchdog sees whether
+    // one has arrived since.
+    WatchdogVerdict aborted_ = WatchdogVerdict::InTime;
+    int abortStage_ = 0;
+    DWORD abortTick_ = 0;
+    DWORD entries_ = 0;
+    DWORD entriesAtAbort_ = 0;
+    bool overdue_ = false;  // the whole download ran out of time: no more retries
+    bool abandoned_ = false;  // the watchdog ended the download without WinINet
 
 private:
     DWORD_PTR callbackContext_ = 0;

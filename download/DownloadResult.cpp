@@ -24,6 +24,10 @@ DownloadResult ResultFromInternetError(DWORD error) {
             return NetworkTimeout;
         case ERROR_INTERNET_CONNECTION_RESET:  // 12031
         case 12163:                            // ERROR_INTERNET_DISCONNECTED
+        // A peer (a proxy, typically) that aborts the connection is a network
+        // fault to retry or route around, not a cancellation: only the
+        // engine's own cancel gives Cancelled.
+        case 12030:  // ERROR_INTERNET_CONNECTION_ABORTED
             return NetworkReset;
         case 12037:  // ERROR_INTERNET_SEC_CERT_DATE_INVALID
         case 12038:  // ERROR_INTERNET_SEC_CERT_CN_INVALID
@@ -37,7 +41,6 @@ DownloadResult ResultFromInternetError(DWORD error) {
             return NetworkInvalidCertificate;
         case ERROR_INTERNET_OPERATION_CANCELLED:  // 12017
         case 12012:                               // ERROR_INTERNET_SHUTDOWN
-        case 12030:                               // ERROR_INTERNET_CONNECTION_ABORTED
             return Cancelled;
         default:
             return NetworkError;
@@ -57,6 +60,12 @@ DownloadResult ResultFromWin32Error(DWORD error) {
     switch (error) {
         case ERROR_INVALID_HANDLE:
             return UnknownError;
+        // Socket errors that some WinINet implementations pass on as they are.
+        case 10060:  // WSAETIMEDOUT
+            return NetworkTimeout;
+        case 10053:  // WSAECONNABORTED
+        case 10054:  // WSAECONNRESET
+            return NetworkReset;
         case ERROR_DISK_FULL:
             return DiskFull;
         default:

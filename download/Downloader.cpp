@@ -21,8 +21,80 @@ constexpr DWORD kCancelWaitMs = 60000;
 
 }  // namespace
 
-Downloader::Downloader(const wchar_t* url) : DownloadJob(url), buffer_(new BYTE[kBufferSize]) {
+// How often the watchdog looks: a quarter of the stall limit, within bounds
+// that keep it cheap and still prompt.
+static DWORD WatchdogPeriod(DWORD stallLimitMs) {
+    const DWORD quarter = stallLimitMs / 4;
+    return quarter < 50 ? 50 : quarter > 1000 ? 1000 : quarter;
+}
+
+Downloader::Downloader(const wchar_t* url, DWORD stallLimitMs, DWORD overallLimitMs, DWORD readSize)
+    : DownloadJob(url, stallLimitMs, overallLimitMs),
+      readSize_(readSize != 0 ? readSize : kBufferSize),
+      buffer_(new BYTE[readSize_]) {
     SetCallbackContext(CallbackRegistry::Register(this));
+    watchdog_ = std::make_unique<Watchdog>(&Downloader::WatchdogTick, callbackContext(), WatchdogPeriod(stallLimitMs));
+}
+
+void Downloader::WatchdogTick(DWORD_PTR context) {
+    CallbackRegistry::Visit visit(context);
+    if (Downloader* self = visit.get()) self->CheckProgress();
+}
+
+void Downloader::CheckProgress() {
+    if (!IsRunning()) return;
+    const wchar_t* const name = L"QmtDownload::Downloader::CheckProgress";
+    if (cancelRequested_.load()) {
+        CloseRequestNow();
+        return;
+    }
+    const DWORD now = ::GetTickCount();
+    int stage = 0;
+    bool completedSince = false;
+    DWORD since = 0;
+    {
+        CriticalSectionHold hold(lock_);
+        if (abandoned_) return;
+        stage = abortStage_;
+        since = now - abortTick_;
+        completedSince = entries_ != entriesAtAbort_;
+    }
+    if (stage == 0) {
+        const WatchdogVerdict verdict =
+            CheckWatchdog(now, startTick_, lastActivity_.load(), stallLimitMs_, overallLimitMs_);
+        if (verdict == WatchdogVerdict::InTime || !Request()) return;
+        if (verdict == WatchdogVerdict::Stalled) {
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Nothing received for %lu ms, ending the request", name,
+                       stallLimitMs_);
+        } else {
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Download took longer than %lu ms, ending the request", name,
+                       overallLimitMs_);
+        }
+        MarkAborted(verdict);
+        return;
+    }
+    // WinINet's own time-out on the request normally completes the pending
+    // operation well before these last resorts.
+    const DWORD grace = stallLimitMs_ != 0 ? stallLimitMs_ : kDefaultStallLimitMs;
+    if (completedSince || since < grace) return;
+    if (stage == 1) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: The request did not end, closing it", name);
+        CloseRequestNow();
+        CriticalSectionHold hold(lock_);
+        abortStage_ = 2;
+        abortTick_ = now;
+        return;
+    }
+    {
+        CriticalSectionHold hold(lock_);
+        if (entries_ != entriesAtAbort_) return;
+        // From here no completion of the lost operation reaches the job.
+        abandoned_ = true;
+    }
+    LogMessage(KvQmtLogging::LogError, L"%s: The closed request never completed, ending the download without it",
+               name);
+    MapWin32Error(ERROR_INTERNET_TIMEOUT);
+    Finish();
 }
 
 Downloader::~Downloader() {
@@ -30,15 +102,19 @@ Downloader::~Downloader() {
         LogMessage(KvQmtLogging::LogError, L"%s: Destroyed while downloading '%s', cancelling",
                    L"QmtDownload::Downloader::~Downloader", url_.text());
         cancelRequested_.store(true);
+        // A pending operation completes once its request is closed.
+        CloseRequestNow();
         if (!WaitIdle(kCancelWaitMs)) {
             LogMessage(KvQmtLogging::LogError, L"%s: Download did not end, keeping its buffer",
                        L"QmtDownload::Downloader::~Downloader");
             buffer_.release();
         }
     }
+    watchdog_.reset();
+    // An operation given up by the watchdog may still write into the buffer.
+    if (abandoned_) buffer_.release();
     CallbackRegistry::Unregister(callbackContext());
-    if (request_) ::InternetSetStatusCallbackW(request_.get(), nullptr);
-    request_.reset();
+    CloseRequest();
     CloseConnection();
 }
 
@@ -57,19 +133,50 @@ void CALLBACK Downloader::StatusCallback(HINTERNET, DWORD_PTR context, DWORD sta
     self->ProcessJob(error);
 }
 
-void Downloader::Start(const wchar_t* path, DownloadCallback callback, void* context,
-                       SECURITY_ATTRIBUTES* security) {
+bool Downloader::ClaimAndBegin(DownloadCallback callback, void* context) {
     if (!Claim(callback, context)) {
         LogMessage(KvQmtLogging::LogError, L"%s: A download of '%s' is still running",
                    L"QmtDownload::Downloader::Start", url_.text());
         if (callback) callback(context, DownloadFinished, UnknownError, 0);
-        return;
+        return false;
     }
     file_.reset();
     if (!Begin()) {
         JobComplete();
+        return false;
+    }
+    return true;
+}
+
+void Downloader::StartFresh(const wchar_t* path, HANDLE created, DownloadCallback callback, void* context) {
+    if (!ClaimAndBegin(callback, context)) return;
+    // A header kept from an earlier start would steer this one to a resume.
+    header_.reset();
+    HANDLE own = INVALID_HANDLE_VALUE;
+    if (!::DuplicateHandle(::GetCurrentProcess(), created, ::GetCurrentProcess(), &own, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+        const DWORD error = ::GetLastError();
+        LogMessage(KvQmtLogging::LogError, L"%s: DuplicateHandle(%s) failed: %s",
+                   L"QmtDownload::Downloader::StartFresh", path, FormatWin32Error(error).c_str());
+        own = INVALID_HANDLE_VALUE;
+    }
+    file_ = std::make_unique<File>(path, File::Created{own});
+    if (!file_->isOpen()) {
+        {
+            CriticalSectionHold hold(lock_);
+            win32Error_ = ERROR_INVALID_HANDLE;
+        }
+        SetResult(FileAccess);
+        Finish();
         return;
     }
+    mode_ = ModeGet;
+    StartRequest();
+}
+
+void Downloader::Start(const wchar_t* path, DownloadCallback callback, void* context,
+                       SECURITY_ATTRIBUTES* security) {
+    if (!ClaimAndBegin(callback, context)) return;
     file_ = std::make_unique<File>(path, security);
     const DWORD openError = file_->OpenIfExists();
     if (openError != ERROR_SUCCESS) {
@@ -103,7 +210,12 @@ bool Downloader::Begin() {
     upToDate_ = false;
     usedProxy_ = false;
     cancelRequested_.store(false);
+    overdue_ = false;
+    abandoned_ = false;
+    aborted_ = WatchdogVerdict::InTime;
+    abortStage_ = 0;
     startTick_ = ::GetTickCount();
+    lastActivity_.store(startTick_);
     if (header_ && header_->status() != 200) header_.reset();
     if (!url_.valid()) {
         result_ = InvalidUrl;
@@ -140,7 +252,20 @@ bool Downloader::PrepareRequest() {
         MapWin32Error(error == ERROR_SUCCESS ? ERROR_INVALID_HANDLE : error);
         return false;
     }
-    request_.reset(request);
+    // WinINet's own time-outs end a silent wait by themselves where they are
+    // honoured (on the request: some platforms ignore those of the session).
+    // They are set half again as long as the stall limit, so that the
+    // watchdog has marked the request by then and the end reads as the time-out
+    // it is, whatever error the platform reports for it.
+    if (stallLimitMs_ != 0) {
+        DWORD timeout = stallLimitMs_ + stallLimitMs_ / 2;
+        if (timeout < stallLimitMs_) timeout = stallLimitMs_;
+        for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+            ::InternetSetOptionW(request, option, &timeout, sizeof(timeout));
+        }
+    }
+    SetRequest(request);
     return true;
 }
 
@@ -149,18 +274,21 @@ HINTERNET Downloader::CreateFileRequest() {
     HINTERNET request = ::HttpOpenRequestW(connection_.get(), L"GET", url_.path(), nullptr, nullptr, nullptr,
                                            kRequestFlags | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0),
                                            callbackContext());
+    rangeSent_ = false;
     if (!request) return nullptr;
     const DWORD current = file_->currentSize();
-    if (file_->isOpen() && current != 0 && header_ && header_->hasLastModified()) {
+    if (!file_->isFresh() && file_->isOpen() && current != 0 && header_ && header_->hasLastModified()) {
         LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare GET request from offset %lu", name, current);
         wchar_t headers[256];
         const int length = _snwprintf(headers, ARRAYSIZE(headers), L"If-Unmodified-Since: %s\r\nRange: bytes=%lu-\r\n",
                                       header_->lastModifiedText(), current);
-        if (length > 0 && static_cast<size_t>(length) < ARRAYSIZE(headers) &&
-            !::HttpAddRequestHeadersW(request, headers, static_cast<DWORD>(length),
-                                      HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA)) {
-            LogMessage(KvQmtLogging::LogError, L"%s: Adding headers failed: %s", name,
-                       FormatWin32Error(::GetLastError()).c_str());
+        if (length > 0 && static_cast<size_t>(length) < ARRAYSIZE(headers)) {
+            rangeSent_ = ::HttpAddRequestHeadersW(request, headers, static_cast<DWORD>(length),
+                                                  HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA) != FALSE;
+            if (!rangeSent_) {
+                LogMessage(KvQmtLogging::LogError, L"%s: Adding headers failed: %s", name,
+                           FormatWin32Error(::GetLastError()).c_str());
+            }
         }
     } else {
         LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare GET request (full)", name);
@@ -169,8 +297,17 @@ HINTERNET Downloader::CreateFileRequest() {
 }
 
 void Downloader::ProcessJob(DWORD error) {
-    if (error == ERROR_SUCCESS && cancelRequested_.load()) error = ERROR_INTERNET_OPERATION_CANCELLED;
+    // Whatever WinINet reports for a request that was closed under it, the
+    // reason it was closed is the result.
+    {
+        CriticalSectionHold hold(lock_);
+        if (abandoned_) return;
+        ++entries_;
+    }
+    const DWORD abortError = AbortError();
+    if (abortError != ERROR_SUCCESS) error = abortError;
     while (error == ERROR_SUCCESS) {
+        lastActivity_.store(::GetTickCount());
         const DownloadStep step = GetStep();
         if (step == StepDone) break;
         switch (step) {
@@ -196,6 +333,7 @@ void Downloader::ProcessJob(DWORD error) {
     // WinINet goes on with the operation and calls StatusCallback when it is
     // done; the step set before the call says where to continue.
     if (error == ERROR_IO_PENDING) return;
+    if (error != ERROR_SUCCESS && AbortError() != ERROR_SUCCESS) error = AbortError();
     if (error != ERROR_SUCCESS) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: Finishing job with error: %s",
                    L"QmtDownload::Downloader::ProcessJob", FormatWin32Error(error).c_str());
@@ -205,14 +343,16 @@ void Downloader::ProcessJob(DWORD error) {
 }
 
 DWORD Downloader::SendRequest() {
-    if (::HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0)) return ERROR_SUCCESS;
+    if (::HttpSendRequestW(Request(), nullptr, 0, nullptr, 0)) return ERROR_SUCCESS;
     return ::GetLastError();
 }
 
 DWORD Downloader::ReadHeader() {
     const wchar_t* const name = L"QmtDownload::Downloader::ReadHeader";
+    const HINTERNET request = Request();
+    if (!request) return ERROR_INVALID_HANDLE;
     LogMessage(KvQmtLogging::LogDebug, L"%s: Received headers", name);
-    auto header = std::make_unique<Header>(request_.get());
+    auto header = std::make_unique<Header>(request);
     header->LogHeader();
     const DWORD error = ApplyHeader(*header);
     StoreHeader(std::move(header));
@@ -221,6 +361,13 @@ DWORD Downloader::ReadHeader() {
 
 DWORD Downloader::ApplyHeader(const Header& header) {
     const wchar_t* const name = L"QmtDownload::Downloader::ReadHeader";
+    if (header.status() == 0) {
+        // No status line could be read: the peer (often a proxy) dropped the
+        // connection, which some platforms report as an empty answer rather
+        // than an error. A reset, to retry or route around.
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, the answer has no status", name);
+        return ERROR_INTERNET_CONNECTION_RESET;
+    }
     if (!header.IsSuccess()) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, HTTP status: %lu %s", name, header.status(),
                    header.statusText());
@@ -236,6 +383,11 @@ DWORD Downloader::ApplyHeader(const Header& header) {
         // than wrapped into a wrong, small size.
         return ERROR_FILE_TOO_LARGE;
     }
+    if (header.contentLengthMalformed()) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, unusable Content-Length", name);
+        SetResult(HttpPermanentError);
+        return ERROR_SUCCESS;
+    }
     DWORD error = ERROR_SUCCESS;
     if (header.status() == 200) {
         if (HasFileChanged(&header)) error = file_->Reset(header.contentLength());
@@ -244,22 +396,28 @@ DWORD Downloader::ApplyHeader(const Header& header) {
         if (mode_ == ModeGet && error == ERROR_SUCCESS) file_->MarkIncomplete();
         return error;
     }
-    if (mode_ == ModeGet && !ContinuesLocalFile(header)) {
-        // Appending a range that starts elsewhere would corrupt the file.
-        LogMessage(KvQmtLogging::LogWarning, L"%s: Partial answer does not continue the local file at %lu, "
-                   L"fetching it whole", name, file_->currentSize());
-        SetResult(HttpRetryableError);
-        header_.reset();
-        return file_->Reset(File::kNoSize);
+    if (mode_ != ModeGet) return ERROR_SUCCESS;
+    const DWORD local = file_->isOpen() ? file_->currentSize() : File::kNoSize;
+    switch (CheckPartialAnswer(rangeSent_, local, file_->expectedSize(), header.contentRange(),
+                               header.contentLength())) {
+        case PartialVerdict::Continue:
+            if (header.contentRange().hasTotal) file_->SetExpectedSize(static_cast<DWORD>(header.contentRange().total));
+            return ERROR_SUCCESS;
+        case PartialVerdict::Elsewhere:
+            // Appending a range that starts elsewhere would corrupt the file.
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Partial answer does not continue the local file at %lu, "
+                       L"fetching it whole", name, file_->currentSize());
+            SetResult(HttpRetryableError);
+            header_.reset();
+            return file_->Reset(File::kNoSize);
+        case PartialVerdict::Refused:
+            break;
     }
+    // Taken as a whole file, a part would end as a short success.
+    LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, partial answer to a request for %s", name,
+               rangeSent_ ? L"a range of another length" : L"the whole file");
+    SetResult(HttpPermanentError);
     return ERROR_SUCCESS;
-}
-
-bool Downloader::ContinuesLocalFile(const Header& header) const {
-    const ContentRangeValue& range = header.contentRange();
-    if (!range.valid || !file_->isOpen() || range.first != file_->currentSize()) return false;
-    const DWORD expected = file_->expectedSize();
-    return !range.hasTotal || expected == File::kNoSize || range.total == expected;
 }
 
 void Downloader::StoreHeader(std::unique_ptr<Header> header) {
@@ -270,7 +428,7 @@ void Downloader::StoreHeader(std::unique_ptr<Header> header) {
 
 DWORD Downloader::ReceiveData() {
     bytesRead_ = 0;
-    if (::InternetReadFile(request_.get(), buffer_.get(), kBufferSize, &bytesRead_)) return ERROR_SUCCESS;
+    if (::InternetReadFile(Request(), buffer_.get(), readSize_, &bytesRead_)) return ERROR_SUCCESS;
     const DWORD error = ::GetLastError();
     if (error != ERROR_IO_PENDING) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: InternetReadFile failed: %s",
@@ -319,9 +477,12 @@ bool Downloader::HasFileChanged(const Header* header) const {
 }
 
 void Downloader::CloseRequest() {
-    if (!request_) return;
-    ::InternetSetStatusCallbackW(request_.get(), nullptr);
-    request_.reset();
+    unique_hinternet request;
+    {
+        CriticalSectionHold hold(lock_);
+        request.reset(request_.release());
+    }
+    if (request) ::InternetSetStatusCallbackW(request.get(), nullptr);
 }
 
 void Downloader::FinalizeOrRetry() {

@@ -16,8 +16,15 @@ namespace QmtDownload {
 class Downloader : public DownloadJob {
 public:
     static constexpr DWORD kBufferSize = 0xFFFF;
+    // The longest wait for any progress of a request before it ends as
+    // NetworkTimeout (and is retried as such).
+    static constexpr DWORD kDefaultStallLimitMs = 60000;
 
-    explicit Downloader(const wchar_t* url);
+    // overallLimitMs bounds the whole download, retries included (0: no
+    // bound); past it the download ends as NetworkTimeout without retry.
+    // readSize is the largest piece read and written at once.
+    explicit Downloader(const wchar_t* url, DWORD stallLimitMs = kDefaultStallLimitMs, DWORD overallLimitMs = 0,
+                        DWORD readSize = kBufferSize);
     // Waits for a running download to end (it is cancelled first) and for any
     // WinINet callback still inside this object. Never destroy a Downloader
     // from inside its own callback.
@@ -28,12 +35,20 @@ public:
     // attributes (or none) are used for the destination and its metafile and
     // must stay valid until the end is reported.
     void Start(const wchar_t* path, DownloadCallback callback, void* context, SECURITY_ATTRIBUTES* security);
+    // The same into an empty file that the caller created and keeps open for
+    // writing (the handle is duplicated; path names it for the log): the
+    // whole body is fetched from its first byte, on a retry too, and nothing
+    // is read from or written beside the file.
+    void StartFresh(const wchar_t* path, HANDLE created, DownloadCallback callback, void* context);
 
 private:
     static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
                                         DWORD infoLength);
 
+    static void WatchdogTick(DWORD_PTR context);
+    void CheckProgress();
     bool Begin();
+    bool ClaimAndBegin(DownloadCallback callback, void* context);
     void StartRequest();
     bool PrepareRequest();
     HINTERNET CreateFileRequest();
@@ -41,7 +56,6 @@ private:
     DWORD SendRequest();
     DWORD ReadHeader();
     DWORD ApplyHeader(const Header& header);
-    bool ContinuesLocalFile(const Header& header) const;
     void StoreHeader(std::unique_ptr<Header> header);
     DWORD ReceiveData();
     DWORD WriteReceived();
@@ -50,9 +64,12 @@ private:
     void CloseRequest();
     void Finish();
 
+    const DWORD readSize_;
     std::unique_ptr<BYTE[]> buffer_;
     DWORD bytesRead_ = 0;
-    std::atomic<bool> cancelRequested_{false};
+    bool rangeSent_ = false;  // the current request asked for a range
+    // Last, so that it goes first: no tick runs once destruction has begun.
+    std::unique_ptr<Watchdog> watchdog_;
 };
 
 }  // namespace QmtDownload

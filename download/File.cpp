@@ -31,11 +31,18 @@ bool IsOlder(const SYSTEMTIME& serverTime, const FILETIME& localTime) {
 File::File(const wchar_t* path, SECURITY_ATTRIBUTES* security)
     : path_(path ? path : L""), metaPath_(path_ + L".dl"), security_(security) {}
 
+File::File(const wchar_t* path, Created created)
+    : path_(path ? path : L""), metaPath_(path_ + L".dl"), security_(nullptr), handle_(created.handle), fresh_(true) {
+    if (handle_) SeekToEnd();
+}
+
 DWORD File::OpenIfExists() { return FileExists(path_.c_str()) ? EnsureOpen() : ERROR_SUCCESS; }
 
 DWORD File::EnsureOpen() {
-    const bool existed = FileExists(path_.c_str());
     if (handle_) return ERROR_SUCCESS;
+    // A fresh download writes only into the handle it was given.
+    if (fresh_) return ERROR_INVALID_HANDLE;
+    const bool existed = FileExists(path_.c_str());
     handle_.reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, security_, OPEN_ALWAYS,
                                 0, nullptr));
     if (!handle_) {
@@ -58,6 +65,12 @@ DWORD File::SeekToEnd() {
         LogMessage(LogError, L"%s: SetFilePointerEx failed: %s", L"QmtDownload::SeekToEnd",
                    FormatWin32Error(error).c_str());
         return error;
+    }
+    if (position.QuadPart >= static_cast<LONGLONG>(kNoSize)) {
+        // Its low half alone would pass for a much smaller file.
+        LogMessage(LogError, L"%s: '%s' is 4 GiB or larger, not supported", L"QmtDownload::SeekToEnd",
+                   path_.c_str());
+        return ERROR_FILE_TOO_LARGE;
     }
     currentSize_ = position.LowPart;
     return ERROR_SUCCESS;
@@ -144,6 +157,14 @@ DWORD File::Reset(DWORD expected) {
 }
 
 DWORD File::WriteData(const void* data, DWORD count) {
+    // Sizes are 32-bit and 0xFFFFFFFF means "none": a body that would pass
+    // 0xFFFFFFFE bytes is refused before it wraps into a small, wrong size.
+    const DWORD current = currentSize_ == kNoSize ? 0 : currentSize_;
+    if (count > kNoSize - 1 - current) {
+        LogMessage(LogError, L"%s: WriteFile(%s) refused: %lu more bytes after %lu pass the 4 GiB limit",
+                   L"QmtDownload::File::WriteData", path_.c_str(), count, current);
+        return ERROR_FILE_TOO_LARGE;
+    }
     DWORD written = 0;
     DWORD error = ERROR_SUCCESS;
     if (!::WriteFile(handle_.get(), data, count, &written, nullptr)) {
@@ -155,18 +176,21 @@ DWORD File::WriteData(const void* data, DWORD count) {
         LogMessage(LogError, L"%s: WriteFile(%s) wrote %lu of %lu bytes", L"QmtDownload::File::WriteData",
                    path_.c_str(), written, count);
     }
-    currentSize_ += written;
-    sessionBytes_ += written;
+    currentSize_ = current + written;
+    // Counted over every attempt of one download, so it saturates instead of wrapping.
+    sessionBytes_ = written > kNoSize - 1 - sessionBytes_ ? kNoSize - 1 : sessionBytes_ + written;
     return error;
 }
 
 void File::MarkIncomplete() {
-    if (expectedSize_ != kNoSize && expectedSize_ != currentSize_) SetSizeToMetaFile(expectedSize_);
+    if (!fresh_ && expectedSize_ != kNoSize && expectedSize_ != currentSize_) SetSizeToMetaFile(expectedSize_);
 }
 
 void File::FinishWriting(bool success) {
     if (success && expectedSize_ == kNoSize) expectedSize_ = currentSize_;
-    if (expectedSize_ == currentSize_) {
+    if (fresh_) {
+        // Nothing beside the caller's file is created or removed.
+    } else if (expectedSize_ == currentSize_) {
         DeleteMetaFile();
     } else {
         SetSizeToMetaFile(expectedSize_);

@@ -17,6 +17,13 @@ public:
     // Nothing is opened yet. The attributes are used for the destination and
     // the metafile and must outlive the File.
     File(const wchar_t* path, SECURITY_ATTRIBUTES* security);
+    // Writes into an empty file the caller created and opened for writing
+    // (the File owns the handle): a fresh download that never resumes, and
+    // never reads or writes a metafile beside it.
+    struct Created {
+        HANDLE handle;
+    };
+    File(const wchar_t* path, Created created);
     ~File() = default;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
@@ -38,6 +45,8 @@ public:
     FILETIME GetLastModified() const;
 
     bool IsComplete() const { return currentSize_ == expectedSize_; }
+    bool isFresh() const { return fresh_; }
+    void SetExpectedSize(DWORD expected) { expectedSize_ = expected; }
     bool isOpen() const { return static_cast<bool>(handle_); }
     DWORD expectedSize() const { return expectedSize_; }
     DWORD currentSize() const { return currentSize_; }
@@ -60,6 +69,7 @@ private:
     DWORD currentSize_ = kNoSize;
     DWORD sessionBytes_ = 0;
     kv::unique_hfile handle_;
+    bool fresh_ = false;
 };
 
 // True when a local file written at localTime is older than the server's

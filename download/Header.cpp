@@ -69,8 +69,21 @@ ContentRangeValue ParseContentRange(const wchar_t* text) {
     }
     if (*SkipBlanks(p) != L'\0') return result;
     result.first = first;
+    result.last = last;
     result.valid = true;
     return result;
+}
+
+PartialVerdict CheckPartialAnswer(bool rangeSent, DWORD local, DWORD expected, const ContentRangeValue& range,
+                                  DWORD contentLength) {
+    if (!rangeSent) return PartialVerdict::Refused;
+    if (!range.valid || range.first != local) return PartialVerdict::Elsewhere;
+    if (range.hasTotal && range.total >= Header::kNoLength) return PartialVerdict::Refused;
+    if (range.hasTotal && expected != Header::kNoLength && range.total != expected) return PartialVerdict::Elsewhere;
+    if (contentLength != Header::kNoLength && range.last - range.first + 1 != contentLength) {
+        return PartialVerdict::Refused;
+    }
+    return PartialVerdict::Continue;
 }
 
 Header::Header(HINTERNET request) {
@@ -113,7 +126,10 @@ void Header::ReadContentLength(HINTERNET request) {
             contentLengthTooLarge_ = true;
             break;
         case ContentLengthValue::Malformed:
-            KvQmtLogging::LogMessage(KvQmtLogging::LogWarning, L"%s: Ignoring malformed Content-Length '%s'",
+            // Not taken as absent: a length that cannot be read could hide
+            // where the body ends.
+            contentLengthMalformed_ = true;
+            KvQmtLogging::LogMessage(KvQmtLogging::LogWarning, L"%s: Malformed Content-Length '%s'",
                                      L"QmtDownload::Header::Header", text);
             break;
         case ContentLengthValue::Absent:

@@ -19,10 +19,20 @@ ContentLengthValue ParseContentLength(const wchar_t* text);
 struct ContentRangeValue {
     bool valid = false;
     ULONGLONG first = 0;
+    ULONGLONG last = 0;
     bool hasTotal = false;
     ULONGLONG total = 0;
 };
 ContentRangeValue ParseContentRange(const wchar_t* text);
+
+// What a 206 answer means for a local file of `local` bytes whose full size
+// is `expected` (0xFFFFFFFF: none): Continue appends the body; Elsewhere (a
+// range that starts at another byte or belongs to another size) empties the
+// file for a whole fetch; Refused is an answer no honest server gives: a
+// range nobody asked for, or one whose length disagrees with Content-Length.
+enum class PartialVerdict { Continue, Elsewhere, Refused };
+PartialVerdict CheckPartialAnswer(bool rangeSent, DWORD local, DWORD expected, const ContentRangeValue& range,
+                                  DWORD contentLength);
 
 class Header {
 public:
@@ -41,6 +51,7 @@ public:
     const wchar_t* statusText() const { return statusText_; }
     DWORD contentLength() const { return contentLength_; }
     bool contentLengthTooLarge() const { return contentLengthTooLarge_; }
+    bool contentLengthMalformed() const { return contentLengthMalformed_; }
     bool hasLastModified() const { return hasLastModified_; }
     const SYSTEMTIME& lastModified() const { return lastModified_; }
     const wchar_t* lastModifiedText() const { return lastModifiedText_; }
@@ -55,6 +66,7 @@ private:
     bool hasLastModified_ = true;
     DWORD contentLength_ = kNoLength;
     bool contentLengthTooLarge_ = false;
+    bool contentLengthMalformed_ = false;
     SYSTEMTIME lastModified_ = {};
     wchar_t lastModifiedText_[kLastModifiedCapacity] = {};
     wchar_t statusText_[kStatusTextCapacity] = {};

@@ -188,10 +188,17 @@ void UseProxyFromActiveUser(SessionApi& sessions) {
     }
 
     DWORD enabled = 0;
+    DWORD enabledType = REG_NONE;
     DWORD size = sizeof(enabled);
-    if (WithLastError(::RegQueryValueExW(key.get(), L"ProxyEnable", nullptr, nullptr,
+    if (WithLastError(::RegQueryValueExW(key.get(), L"ProxyEnable", nullptr, &enabledType,
                                          reinterpret_cast<BYTE*>(&enabled), &size)) != ERROR_SUCCESS) {
         LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", name, L"ProxyEnable", ::GetLastError());
+        enabled = 0;
+    } else if (enabledType != REG_DWORD || size != sizeof(enabled)) {
+        // Only a number switches the proxy on: the text "0" or four stray
+        // bytes of another type would otherwise read as enabled.
+        LogMessage(LogWarning, L"%s: Value '%s' has type %lu and %lu bytes, not a REG_DWORD: no proxy", name,
+                   L"ProxyEnable", enabledType, size);
         enabled = 0;
     }
 

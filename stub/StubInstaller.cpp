@@ -5,6 +5,7 @@
 #include "DownloadCallback.h"
 #include "DownloadResult.h"
 #include "Downloader.h"
+#include "InstallerFile.h"
 #include "KvQmtLog.h"
 #include "SecurityAttributes.h"
 
@@ -12,12 +13,6 @@ using KvQmtLogging::LogDebug;
 using KvQmtLogging::LogError;
 using KvQmtLogging::LogInfo;
 using KvQmtLogging::LogMessage;
-
-#ifndef KV_INSTALLER_HOST
-#define KV_INSTALLER_HOST "download.k-vantor.com"
-#endif
-
-const wchar_t kInstallerUrl[] = L"http://" KV_INSTALLER_HOST "/NX/Retail/installer/2/K-VantorNetworkInstaller.exe";
 
 const wchar_t kStubTargetSddl[] =
     L"D:"
@@ -79,14 +74,14 @@ bool RunStub(const wchar_t* path) {
 
 bool DownloadAndRunStub(DownloadWaiter& waiter) {
     const wchar_t* const name = L"DownloadAndRunStub";
-    std::wstring target;
-    if (!MakeStubTargetName(target)) return false;
-    LogMessage(LogInfo, L"%s: Download stub from '%s'", name, kInstallerUrl);
-
-    // Declared before the download so that they outlive it. Without them the
+    // Built before the target, which is created with them. Without them the
     // download runs with the default security of the temporary folder.
     SecurityAttributes security;
     if (!security.LoadFromSddl(kStubTargetSddl, false)) security.Release();
+
+    InstallerFile installer;
+    if (!installer.Create(security.get())) return false;
+    LogMessage(LogInfo, L"%s: Download stub from '%s'", name, kInstallerUrl);
 
     std::unique_ptr<StubDownloadContext> context(new StubDownloadContext);
     context->waiter = &waiter;
@@ -98,10 +93,11 @@ bool DownloadAndRunStub(DownloadWaiter& waiter) {
 
     int result = 0;
     {
-        QmtDownload::Downloader downloader(kInstallerUrl);
-        downloader.Start(target.c_str(), DlCallback, context.get(), security.get());
+        QmtDownload::Downloader downloader(kInstallerUrl, kStubStallLimitMs, kStubDownloadLimitMs);
+        downloader.StartFresh(installer.path().c_str(), installer.writeHandle(), DlCallback, context.get());
         // The waiter returns once the callback has told it the download
-        // ended; should it return earlier, the wait below lasts until then.
+        // ended; should it return earlier, the wait below lasts until then,
+        // which the engine's own limits keep finite.
         waiter.WaitForDownload();
         ::WaitForSingleObject(context->event.get(), INFINITE);
     }
@@ -112,13 +108,14 @@ bool DownloadAndRunStub(DownloadWaiter& waiter) {
         LogMessage(LogError, L"%s: Stub download failed: %s", name, QmtDownload::ResultName(static_cast<DWORD>(result)));
         return false;
     }
-    LogMessage(LogInfo, L"%s: Downloaded to '%s' successfully", name, target.c_str());
+    LogMessage(LogInfo, L"%s: Downloaded to '%s' successfully", name, installer.path().c_str());
+    if (!installer.Hold()) return false;
 
     wchar_t errorText[kSignatureErrorChars] = {};
-    if (!VerifyStubSignature(target.c_str(), errorText)) {
-        LogMessage(LogError, L"%s: Signature check failed %s: %s", name, target.c_str(), errorText);
+    if (!installer.Verify(errorText)) {
+        LogMessage(LogError, L"%s: Signature check failed %s: %s", name, installer.path().c_str(), errorText);
         return false;
     }
     LogMessage(LogInfo, L"%s: Signature check OK", name);
-    return RunStub(target.c_str());
+    return installer.Run();
 }

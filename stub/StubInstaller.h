@@ -10,9 +10,16 @@
 #include "DownloadWaiter.h"
 #include "UniqueHandle.h"
 
-// http://<installer host>/NX/Retail/installer/2/K-VantorNetworkInstaller.exe;
-// the host is chosen when the program is built (KV_INSTALLER_HOST).
+// By default http://download.k-vantor.com/NX/Retail/installer/2/K-VantorNetworkInstaller.exe;
+// the whole URL is chosen when the program is built (KV_INSTALLER_URL).
 extern const wchar_t kInstallerUrl[];
+
+// The installer download ends as a failure when nothing arrives for this
+// long (each attempt), and when the whole download, retries included, has
+// taken this long: the please-wait window, which the user cannot close,
+// always ends.
+extern const unsigned long kStubStallLimitMs;
+extern const unsigned long kStubDownloadLimitMs;
 
 // The one publisher whose installer is started.
 extern const wchar_t kInstallerSigner[];
@@ -38,6 +45,8 @@ const size_t kSignatureErrorChars = 256;
 // names exactly kInstallerSigner. Otherwise false with the reason in
 // errorText (kSignatureErrorChars units).
 bool VerifyStubSignature(const wchar_t* path, wchar_t* errorText);
+// The same, reading the file through an open handle (read access).
+bool VerifyStubSignature(const wchar_t* path, HANDLE file, wchar_t* errorText);
 
 // Starts the file as a new process and returns without waiting for it.
 bool RunStub(const wchar_t* path);

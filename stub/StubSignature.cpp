@@ -6,7 +6,9 @@
 #include <wintrust.h>
 
 #include <cstdarg>
+#include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "StubInstaller.h"
 
@@ -44,6 +46,27 @@ private:
     WINTRUST_DATA& data_;
 };
 
+// The certificate's own extended key usage names code signing. A
+// certificate without the extension counts as good for every use elsewhere;
+// here it is not enough.
+bool IsForCodeSigning(PCCERT_CONTEXT certificate) {
+    DWORD size = 0;
+    if (!::CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, nullptr, &size) ||
+        size < sizeof(CERT_ENHKEY_USAGE)) {
+        return false;
+    }
+    std::vector<BYTE> buffer(size);
+    auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
+    if (!::CertGetEnhancedKeyUsage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage, &size)) return false;
+    for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
+        if (usage->rgpszUsageIdentifier[i] != nullptr &&
+            strcmp(usage->rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool AnySignerIs(CRYPT_PROVIDER_DATA* provider, const wchar_t* expected) {
     if (provider == nullptr || provider->pasSigners == nullptr) return false;
     for (DWORD i = 0; i < provider->csSigners; ++i) {
@@ -51,8 +74,13 @@ bool AnySignerIs(CRYPT_PROVIDER_DATA* provider, const wchar_t* expected) {
         if (signer.csCertChain == 0 || signer.pasCertChain == nullptr) continue;
         const PCCERT_CONTEXT certificate = signer.pasCertChain[0].pCert;
         if (certificate == nullptr) continue;
+        if (!IsForCodeSigning(certificate)) continue;
+        // The common name itself: the display name would fall back to the
+        // organisation or another field when the certificate has no common
+        // name, and anyone can put the maker's name there.
         wchar_t subject[256] = {};
-        if (::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, subject, 256) <= 1) {
+        if (::CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), subject,
+                                 256) <= 1) {
             subject[0] = L'\0';
         }
         subject[255] = L'\0';
@@ -65,6 +93,10 @@ bool AnySignerIs(CRYPT_PROVIDER_DATA* provider, const wchar_t* expected) {
 }  // namespace
 
 bool VerifyStubSignature(const wchar_t* path, wchar_t* errorText) {
+    return VerifyStubSignature(path, nullptr, errorText);
+}
+
+bool VerifyStubSignature(const wchar_t* path, HANDLE file, wchar_t* errorText) {
     if (errorText != nullptr) errorText[0] = L'\0';
     HMODULE wintrust = ::GetModuleHandleW(L"wintrust.dll");
     const ProvDataFromStateData provDataFromStateData =
@@ -72,11 +104,13 @@ bool VerifyStubSignature(const wchar_t* path, wchar_t* errorText) {
                        reinterpret_cast<void*>(::GetProcAddress(wintrust, "WTHelperProvDataFromStateData")))
                  : nullptr;
 
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path;
-    file.hFile = nullptr;
-    file.pgKnownSubject = nullptr;
+    WINTRUST_FILE_INFO fileInfo = {};
+    fileInfo.cbStruct = sizeof(fileInfo);
+    fileInfo.pcwszFilePath = path;
+    // Read through the caller's handle, when given: the bytes checked are
+    // those of the file it holds, whatever the path names by then.
+    fileInfo.hFile = file == INVALID_HANDLE_VALUE ? nullptr : file;
+    fileInfo.pgKnownSubject = nullptr;
 
     WINTRUST_DATA data = {};
     data.cbStruct = sizeof(data);
@@ -85,7 +119,7 @@ bool VerifyStubSignature(const wchar_t* path, wchar_t* errorText) {
     data.dwUIChoice = WTD_UI_NONE;
     data.fdwRevocationChecks = WTD_REVOKE_NONE;
     data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
+    data.pFile = &fileInfo;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     data.hWVTStateData = nullptr;
     data.pwszURLReference = nullptr;

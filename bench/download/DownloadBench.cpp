@@ -1,5 +1,7 @@
-// Downloads a 256 MiB file from the local test server through the engine and
-// with native curl, and resumes a 90 % complete copy:
+// Downloads a 256 MiB file from the local test server into a file, like with
+// like: through the engine, through a plain synchronous WinINet loop
+// (InternetOpenUrlW + InternetReadFile) with the same read size, at 64 KiB and
+// 1 MiB reads, and with native curl; then resumes a 90 % complete copy:
 //   download_bench.exe [size in MiB]
 // Under Wine it starts the server (a Unix process) itself unless
 // KV_TEST_HTTP_PORT names a running one.
@@ -8,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include <wininet.h>
 
 #include "Downloader.h"
 #include "KvQmtLog.h"
@@ -114,10 +119,11 @@ struct EngineRun {
     DWORD transferred;
 };
 
-EngineRun RunEngine(const std::wstring& url, const std::wstring& path) {
+EngineRun RunEngine(const std::wstring& url, const std::wstring& path,
+                    DWORD readSize = QmtDownload::Downloader::kBufferSize) {
     Completion completion;
     completion.done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    QmtDownload::Downloader downloader(url.c_str());
+    QmtDownload::Downloader downloader(url.c_str(), QmtDownload::Downloader::kDefaultStallLimitMs, 0, readSize);
     const double cpuBefore = ProcessCpuSeconds();
     LARGE_INTEGER start, end;
     ::QueryPerformanceCounter(&start);
@@ -129,6 +135,55 @@ EngineRun RunEngine(const std::wstring& url, const std::wstring& path) {
     const DWORD transferred =
         completion.firstProgress == 0xFFFFFFFF ? 0 : completion.lastProgress - completion.firstProgress;
     return {completion.result, Seconds(start, end), cpu, transferred};
+}
+
+// The plainest WinINet download: synchronous, one read of readSize at a
+// time, each written to the file at once. Seconds, or a negative number when
+// it failed.
+double RunPlainLoop(const std::wstring& url, const std::wstring& path, DWORD readSize, DWORD size) {
+    HINTERNET session = ::InternetOpenW(L"KvQmtDownload", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!session) return -1;
+    std::vector<BYTE> buffer(readSize);
+    DWORD total = 0;
+    LARGE_INTEGER start, end;
+    ::QueryPerformanceCounter(&start);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HINTERNET request = ::InternetOpenUrlW(session, url.c_str(), nullptr, 0,
+                                           INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    bool ok = file != INVALID_HANDLE_VALUE && request != nullptr;
+    DWORD read = 0;
+    while (ok && ::InternetReadFile(request, buffer.data(), readSize, &read) && read > 0) {
+        DWORD written = 0;
+        ok = ::WriteFile(file, buffer.data(), read, &written, nullptr) && written == read;
+        total += read;
+    }
+    if (request) ::InternetCloseHandle(request);
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    ::QueryPerformanceCounter(&end);
+    ::InternetCloseHandle(session);
+    return ok && total == size ? Seconds(start, end) : -1;
+}
+
+// Native curl writing the same file to disk; seconds, or negative.
+double RunCurl(const std::wstring& url, DWORD size) {
+    const std::wstring base = L"/tmp/kv-download-bench-curl-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring figures = base + L".txt";
+    if (!RunUnix(L"Z:\\bin\\sh -c \"curl -s -o " + base + L".bin -w '%{size_download} %{time_total}' " + url +
+                 L" > " + figures + L".tmp && mv " + figures + L".tmp " + figures + L"; rm -f " + base + L".bin\"")) {
+        return -1;
+    }
+    // Wine does not wait for a Unix process: wait for its figures instead.
+    const std::wstring windowsFigures = L"Z:" + figures;
+    for (int i = 0; i < 1200 && ::GetFileAttributesW(windowsFigures.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+        ::Sleep(100);
+    }
+    double bytes = 0, seconds = -1;
+    if (FILE* file = _wfopen(windowsFigures.c_str(), L"r")) {
+        if (std::fscanf(file, "%lf %lf", &bytes, &seconds) != 2) seconds = -1;
+        std::fclose(file);
+        ::DeleteFileW(windowsFigures.c_str());
+    }
+    return bytes == size ? seconds : -1;
 }
 
 // A copy holding the first `keep` bytes, with a metafile announcing `size`.
@@ -158,44 +213,44 @@ int wmain(int argc, wchar_t** argv) {
     TestServer::AddResource(resource);
     const std::wstring url = TestServer::Url("/bench.bin");
 
-    // Native curl, same server, same file; its figures come back through a file.
-    const std::wstring curlFile = L"/tmp/kv-download-bench-curl-" + std::to_wstring(::GetCurrentProcessId());
-    const bool curlRan = RunUnix(L"Z:\\bin\\sh -c \"curl -s -o /dev/null -w '%{size_download} %{time_total}' " + url +
-                                 L" > " + curlFile + L".tmp && mv " + curlFile + L".tmp " + curlFile + L"\"");
-    double curlBytes = 0, curlSeconds = 0;
-    std::string curlOut;
-    // Wine does not wait for a Unix process: wait for its figures instead.
-    for (int i = 0; curlRan && i < 1200 && ::GetFileAttributesW((L"Z:" + curlFile).c_str()) == INVALID_FILE_ATTRIBUTES;
-         ++i) {
-        ::Sleep(100);
-    }
-    if (FILE* figures = _wfopen((L"Z:" + curlFile).c_str(), L"r")) {
-        char line[128] = {};
-        if (std::fgets(line, sizeof(line), figures)) curlOut = line;
-        std::fclose(figures);
-        ::DeleteFileW((L"Z:" + curlFile).c_str());
-    }
-    const bool curlOk = curlRan && std::sscanf(curlOut.c_str(), "%lf %lf", &curlBytes, &curlSeconds) == 2 &&
-                        curlSeconds > 0 && curlBytes == size;
-
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const std::wstring path = std::wstring(temp) + L"kv-download-bench.bin";
     ::DeleteFileW(path.c_str());
     ::DeleteFileW((path + L".dl").c_str());
+    const auto mbs = [size](double seconds) { return seconds > 0 ? size / 1e6 / seconds : 0.0; };
 
-    const EngineRun full = RunEngine(url, path);
-    const double engineMBs = size / 1e6 / full.seconds;
-    std::printf("file: %u MiB from 127.0.0.1\n", mib);
-    std::printf("engine: result %lu, %.2f s, %.1f MB/s, CPU %.2f s\n", full.result, full.seconds, engineMBs,
-                full.cpuSeconds);
-    if (curlOk) {
-        const double curlMBs = curlBytes / 1e6 / curlSeconds;
-        std::printf("curl:   %.2f s, %.1f MB/s\n", curlSeconds, curlMBs);
-        std::printf("engine/curl throughput ratio: %.2f\n", engineMBs / curlMBs);
+    std::printf("file: %u MiB from 127.0.0.1, each written to a file; best of two runs\n", mib);
+    const double curlSeconds = RunCurl(url, size);
+    if (curlSeconds > 0) {
+        std::printf("curl:  %.1f MB/s\n", mbs(curlSeconds));
     } else {
-        std::printf("curl:   not measured (%s)\n", curlRan ? curlOut.c_str() : "could not start curl");
+        std::printf("curl:  not measured\n");
     }
+    bool engineOk = true;
+    for (const DWORD readSize : {QmtDownload::Downloader::kBufferSize, static_cast<DWORD>(1024 * 1024)}) {
+        double engineBest = 0, plainBest = 0, cpu = 0;
+        for (int run = 0; run < 2; ++run) {
+            ::DeleteFileW(path.c_str());
+            const EngineRun engine = RunEngine(url, path, readSize);
+            engineOk = engineOk && engine.result == 0;
+            if (engine.result == 0 && (engineBest == 0 || engine.seconds < engineBest)) {
+                engineBest = engine.seconds;
+                cpu = engine.cpuSeconds;
+            }
+            const double plain = RunPlainLoop(url, path, readSize, size);
+            if (plain > 0 && (plainBest == 0 || plain < plainBest)) plainBest = plain;
+        }
+        std::printf("reads of %lu bytes:\n", readSize);
+        std::printf("  engine:     %.1f MB/s (CPU %.2f s)\n", mbs(engineBest), cpu);
+        std::printf("  plain loop: %.1f MB/s\n", mbs(plainBest));
+        if (engineBest > 0 && plainBest > 0) {
+            std::printf("  engine/plain loop: %.2f\n", mbs(engineBest) / mbs(plainBest));
+        }
+        if (engineBest > 0 && curlSeconds > 0) std::printf("  engine/curl: %.2f\n", mbs(engineBest) / mbs(curlSeconds));
+    }
+    ::DeleteFileW(path.c_str());
+    const EngineRun full = RunEngine(url, path);
 
     const DWORD keep = static_cast<DWORD>(size * 0.9);
     CutToPartial(path, keep, size);
@@ -212,5 +267,5 @@ int wmain(int argc, wchar_t** argv) {
             // It ends by itself after its time-out.
         }
     }
-    return full.result == 0 && resume.result == 0 ? 0 : 2;
+    return engineOk && full.result == 0 && resume.result == 0 ? 0 : 2;
 }

@@ -144,21 +144,64 @@ TEST_F(DownloadHostileTest, ServerClosingUnansweredOnceEndsRightOrNotAtAll) {
     ExpectSuccessOnlyWithTheServersBytes(outcome, path, 39, 1000);
 }
 
-TEST_F(DownloadHostileTest, ContentLengthOf4GiBOrMoreIsRefusedBeforeAnyWrite) {
-    for (const char* length : {"4294967295", "4294967296", "99999999999999999999999"}) {
-        SCOPED_TRACE(length);
+TEST_F(DownloadHostileTest, ContentLengthOf4GiBOrMoreOrUnreadableIsRefusedBeforeAnyWrite) {
+    const struct {
+        const char* length;
+        DWORD result;
+    } table[] = {{"4294967295", QmtDownload::FileAccess}, {"4294967296", QmtDownload::FileAccess},
+                 {"99999999999999999999999", QmtDownload::FileAccess}, {"-1", QmtDownload::HttpPermanentError},
+                 {"12abc", QmtDownload::HttpPermanentError}, {"0x10", QmtDownload::HttpPermanentError}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.length);
         TestServer::AddResource(std::string(R"({"path": "/huge.bin", "size": 1000, "seed": 40, "content_length_text": ")") +
-                                length + "\"}");
+                                row.length + "\"}");
         const std::wstring path = folder_.Path(L"huge.bin");
         ::DeleteFileW(path.c_str());
 
         const Outcome outcome = Download(TestServer::Url("/huge.bin"), path);
 
-        EXPECT_EQ(outcome.result, QmtDownload::FileAccess);
+        EXPECT_EQ(outcome.result, row.result);
         EXPECT_EQ(outcome.finishedCalls, 1);
         EXPECT_TRUE(ReadBytes(path).empty());
     }
     EXPECT_EQ(SummaryLines(L"[Win32 223]").empty(), false) << "the refusal names the file-too-large error";
+}
+
+TEST_F(DownloadHostileTest, PartialAnswerToAPlainRequestIsNotAShortSuccess) {
+    TestServer::AddResource(R"({"path": "/part.bin", "size": 1000, "seed": 43, "partial_to_plain": 100})");
+    const std::wstring path = folder_.Path(L"part.bin");
+
+    const Outcome outcome = Download(TestServer::Url("/part.bin"), path);
+
+    EXPECT_EQ(outcome.result, QmtDownload::HttpPermanentError);
+    EXPECT_EQ(outcome.finishedCalls, 1);
+    EXPECT_TRUE(ReadBytes(path).empty());
+}
+
+// Short limits stand in for the tool's minute and half hour.
+TEST_F(DownloadHostileTest, ServerFallingSilentEndsAsATimeoutWithinTheLimits) {
+    TestServer::AddResource(R"({"path": "/silent-body.bin", "size": 5000, "seed": 44, "hang_after": 0})");
+    const struct {
+        DWORD overallMs;
+        size_t fewestRequests, mostRequests;
+        ULONGLONG withinMs;
+    } table[] = {{0, 4, 4, 9000}, {2500, 1, 3, 5000}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.overallMs);
+        TestServer::ClearLog();
+        const std::wstring path = folder_.Path(L"silent-body.bin");
+        QmtDownload::Downloader downloader(TestServer::Url("/silent-body.bin").c_str(), 1000, row.overallMs);
+        const ULONGLONG start = ::GetTickCount64();
+
+        const Outcome outcome = RunToEnd(downloader, path, 20000);
+
+        EXPECT_FALSE(outcome.timedOut);
+        EXPECT_EQ(outcome.result, QmtDownload::NetworkTimeout);
+        const size_t requests = TestServer::Requests("/silent-body.bin").size();
+        EXPECT_GE(requests, row.fewestRequests) << "a time-out is retried";
+        EXPECT_LE(requests, row.mostRequests) << "but not past the overall limit";
+        EXPECT_LT(::GetTickCount64() - start, row.withinMs);
+    }
 }
 
 TEST_F(DownloadHostileTest, SlowAnswerIsWaitedFor) {

@@ -38,7 +38,8 @@ TEST(DownloadResultTest, Win32AndInternetErrorsMapToTheirResults) {
         {12157, NetworkInvalidCertificate}, {12169, NetworkInvalidCertificate}, {12170, NetworkInvalidCertificate},
         {12007, NetworkError},  {12023, NetworkError},  {12029, NetworkError},  {12164, NetworkError},
         {12000, NetworkError},  {12174, NetworkError},  {12152, NetworkError},  {12012, Cancelled},
-        {12017, Cancelled},     {12030, Cancelled},
+        {12017, Cancelled},     {12030, NetworkReset},  {10060, NetworkTimeout}, {10054, NetworkReset},
+        {10053, NetworkReset},  {10061, FileAccess},
     };
     for (const auto& row : table) EXPECT_EQ(ResultFromWin32Error(row.error), row.result) << row.error;
 }
@@ -128,6 +129,32 @@ TEST(HeaderParseTest, ContentRangeGivesItsFirstByteAndTotal) {
     for (const wchar_t* bad : {L"", L"bytes */1000", L"bytes 500-/1000", L"bytes 900-100/1000", L"items 0-1/2",
                                L"bytes 0-999/999", L"bytes 0-9/10 junk", L"bytes -5-9/10"}) {
         EXPECT_FALSE(ParseContentRange(bad).valid) << ::testing::PrintToString(std::wstring(bad));
+    }
+}
+
+TEST(HeaderParseTest, PartialAnswerContinuesOnlyTheRangeAskedFor) {
+    const DWORD none = Header::kNoLength;
+    const struct {
+        bool rangeSent;
+        DWORD local, expected;
+        const wchar_t* range;
+        DWORD contentLength;
+        PartialVerdict verdict;
+    } table[] = {
+        {true, 500, 1000, L"bytes 500-999/1000", 500, PartialVerdict::Continue},
+        {true, 500, none, L"bytes 500-999/1000", none, PartialVerdict::Continue},
+        {false, 0, none, L"bytes 0-99/1000", 100, PartialVerdict::Refused},
+        {true, 500, 1000, L"bytes 500-999/1000", 100, PartialVerdict::Refused},
+        {true, 500, none, L"bytes 500-999/4294967296", 500, PartialVerdict::Refused},
+        {true, 500, 1000, L"bytes 400-999/1000", 600, PartialVerdict::Elsewhere},
+        {true, 500, 1000, L"bytes 500-1999/2000", 1500, PartialVerdict::Elsewhere},
+        {true, 500, 1000, L"", 500, PartialVerdict::Elsewhere},
+    };
+    for (const auto& row : table) {
+        EXPECT_EQ(CheckPartialAnswer(row.rangeSent, row.local, row.expected, ParseContentRange(row.range),
+                                     row.contentLength),
+                  row.verdict)
+            << ::testing::PrintToString(std::wstring(row.range)) << " sent " << row.rangeSent;
     }
 }
 

@@ -85,6 +85,20 @@ TEST_F(DownloadProxyTest, UnreachableProxyFallsBackToTheDirectConnection) {
     EXPECT_EQ(Roles("/noproxy.bin"), (RoleList{"origin"}));
 }
 
+TEST_F(DownloadProxyTest, ProxyDroppingTheConnectionFallsBackToTheDirectConnection) {
+    TestServer::AddResource(R"({"path": "/dropped.bin", "size": 3000, "seed": 57})");
+    TestServer::SetProxyMode("close");
+    QmtDownload::SetDownloadProxy(TestServer::ProxyAddress().c_str());
+    const std::wstring path = folder_.Path(L"dropped.bin");
+
+    const Outcome outcome = Download(TestServer::Url("/dropped.bin"), path);
+
+    EXPECT_EQ(outcome.result, QmtDownload::Success);
+    EXPECT_EQ(outcome.flags, static_cast<DWORD>(DownloadProxyDisabled));
+    EXPECT_EQ(ReadBytes(path), TestServer::Body(57, 3000));
+    EXPECT_EQ(Roles("/dropped.bin").back(), "origin");
+}
+
 TEST_F(DownloadProxyTest, AttemptsAlternateBetweenProxyAndDirectWhileNothingArrived) {
     TestServer::AddResource(R"({"path": "/alternate.bin", "size": 3000, "seed": 55, "statuses": [503]})");
     TestServer::SetProxyMode("403");

@@ -208,6 +208,22 @@ TEST_F(DownloadTest, FourUnavailableAnswersEndWithRetryableError) {
                                L"\\(FILE\\) HttpRetryableError .*':\\(3 retries\\) \\[HTTP 503\\].*"));
 }
 
+// The worker thread may still be leaving its callback when the owner, woken
+// by the end, destroys the download.
+TEST_F(DownloadTest, DownloadDestroyedTheMomentItsEndIsReportedGoesWithoutHanging) {
+    TestServer::AddResource(R"({"path": "/quick.bin", "size": 100, "seed": 19})");
+    kv::unique_handle ended(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    const auto signal = [](void* event, DWORD kind, DWORD, DWORD) {
+        if (kind == QmtDownload::DownloadFinished) ::SetEvent(static_cast<HANDLE>(event));
+    };
+    for (int i = 0; i < 40; ++i) {
+        const std::wstring path = folder_.Path((L"quick" + std::to_wstring(i)).c_str());
+        QmtDownload::Downloader downloader(TestServer::Url("/quick.bin").c_str());
+        downloader.Start(path.c_str(), signal, ended.get(), nullptr);
+        ASSERT_EQ(::WaitForSingleObject(ended.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << i;
+    }
+}
+
 TEST_F(DownloadTest, SecondStartOfTheSameDownloadEndsAtOnceWhenTheFileIsCurrent) {
     TestServer::AddResource(R"({"path": "/twice.bin", "size": 3000, "seed": 21})");
     const std::wstring path = folder_.Path(L"twice.bin");

@@ -162,6 +162,30 @@ TEST_F(FileStoreTest, ServerTimeComparesAgainstTheLocalWriteTime) {
     EXPECT_FALSE(QmtDownload::IsOlder(SYSTEMTIME{}, earlier)) << "no Last-Modified";
 }
 
+// Sparse files, so that sizes near 4 GiB cost no disk.
+TEST_F(FileStoreTest, SizesNeverWrapAroundAt4GiB) {
+    const std::wstring path = folder_.Path(L"huge.bin");
+    for (const LONGLONG length : {0xFFFFFFF0ll, 0x100000010ll}) {
+        {
+            kv::unique_hfile handle(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            LARGE_INTEGER end;
+            end.QuadPart = length;
+            ASSERT_TRUE(::SetFilePointerEx(handle.get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle.get()));
+        }
+        File file(path.c_str(), nullptr);
+        if (length > 0xFFFFFFFFll) {
+            EXPECT_EQ(file.OpenIfExists(), static_cast<DWORD>(ERROR_FILE_TOO_LARGE)) << "not measured as 16 bytes";
+            continue;
+        }
+        ASSERT_EQ(file.OpenIfExists(), 0u);
+        const std::vector<BYTE> chunk(100, 1);
+        EXPECT_EQ(file.WriteData(chunk.data(), 100), static_cast<DWORD>(ERROR_FILE_TOO_LARGE));
+        EXPECT_EQ(file.currentSize(), 0xFFFFFFF0u);
+        EXPECT_EQ(file.WriteData(chunk.data(), 14), 0u) << "up to 0xFFFFFFFE bytes fit";
+        EXPECT_EQ(file.currentSize(), 0xFFFFFFFEu);
+    }
+}
+
 TEST_F(FileStoreTest, OpenDestinationSharesReadingOnly) {
     const std::wstring path = Destination(10);
     File file(path.c_str(), nullptr);

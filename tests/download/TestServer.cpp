@@ -67,6 +67,25 @@ std::wstring TestServer::Url(const char* path) {
     return text;
 }
 
+unsigned TestServer::TlsPort(TlsOrigin origin) {
+    switch (origin) {
+        case TlsOrigin::Good:
+            return PortFromEnvironment("KV_TEST_TLS_PORT");
+        case TlsOrigin::WrongHost:
+            return PortFromEnvironment("KV_TEST_TLS_WRONG_HOST_PORT");
+        case TlsOrigin::Untrusted:
+            return PortFromEnvironment("KV_TEST_TLS_UNTRUSTED_PORT");
+    }
+    return 0;
+}
+
+std::wstring TestServer::SecureUrl(TlsOrigin origin, const char* path) {
+    wchar_t text[512];
+    _snwprintf(text, ARRAYSIZE(text) - 1, L"https://localhost:%u%S", TlsPort(origin), path);
+    text[ARRAYSIZE(text) - 1] = L'\0';
+    return text;
+}
+
 std::wstring TestServer::ProxyAddress() {
     wchar_t text[64];
     _snwprintf(text, ARRAYSIZE(text) - 1, L"127.0.0.1:%u", ProxyPort());

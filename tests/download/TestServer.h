@@ -20,6 +20,10 @@ struct RecordedRequest {
     std::string Header(const std::string& name) const;
 };
 
+// The HTTPS origins: a certificate for localhost from the test CA, one for
+// another host name, and one for localhost from a CA nobody trusts.
+enum class TlsOrigin { Good, WrongHost, Untrusted };
+
 class TestServer {
 public:
     // False (and the ports 0) when the program runs without its launcher.
@@ -30,6 +34,10 @@ public:
 
     // "http://127.0.0.1:<origin port><path>"
     static std::wstring Url(const char* path);
+    // 0 when the server has no certificates for it.
+    static unsigned TlsPort(TlsOrigin origin);
+    // "https://localhost:<port><path>"
+    static std::wstring SecureUrl(TlsOrigin origin, const char* path);
     static std::wstring ProxyAddress();
 
     static void AddResource(const std::string& json);

@@ -114,6 +114,39 @@ TEST_F(FreshInstall, UnsignedOrForeignInstallerIsNotStartedAndTheFailureWindowFo
     }
 }
 
+// The build with an https installer URL and limits of 3 s without progress
+// and 20 s in all.
+const std::wstring kLimitedTool = testsupport::WindowsPath(KV_UPGRADE_TOOL_TEST_LIMITS_PATH);
+
+TEST_F(FreshInstall, OverHttpsTheSignedInstallerIsFetchedAndStarted) {
+    Serve("kvantor-signed.exe");
+    const ToolRun run = testsupport::RunToolAt(kLimitedTool, L"-l en", {Answer::WaitUntilItCloses}, 60000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode) << run.log;
+    EXPECT_TRUE(Contains(run.log, L"Download stub from 'https://")) << run.log;
+    EXPECT_TRUE(Contains(run.log, L"Signature check OK")) << run.log;
+    EXPECT_TRUE(testsupport::WaitForFile(marker_, 20000)) << "the installer did not run\n" << run.log;
+}
+
+TEST_F(FreshInstall, SilentOrTricklingServerEndsInTheFailureWindowWithinTheLimits) {
+    for (const char* behaviour : {"\"hang_after\": 0", "\"trickle_ms\": 1000"}) {
+        TestServer::AddResource(std::string("{\"path\": \"") + kInstallerPath + "\", \"file\": \"" +
+                                FixtureUnixPath("kvantor-signed.exe") + "\", " + behaviour + "}");
+        const ULONGLONG start = ::GetTickCount64();
+        const ToolRun run =
+            testsupport::RunToolAt(kLimitedTool, L"-l en", {Answer::WaitUntilItCloses, Answer::Close}, 120000);
+        const ULONGLONG elapsed = ::GetTickCount64() - start;
+        ASSERT_TRUE(run.finished) << behaviour;
+        EXPECT_EQ(1603u, run.exitCode) << behaviour << "\n" << run.log;
+        ASSERT_EQ(2u, run.windows.size()) << behaviour << "\n" << run.log;
+        EXPECT_EQ(L"Product upgrade failed", run.windows[1].status);
+        EXPECT_TRUE(Contains(run.log, L"Stub download failed: NetworkTimeout")) << run.log;
+        // Four silent attempts of 3 s, or 20 s in all, and the two windows.
+        EXPECT_LT(elapsed, 45000u) << behaviour;
+        EXPECT_FALSE(testsupport::WaitForFile(marker_, 500)) << behaviour;
+    }
+}
+
 TEST_F(FreshInstall, ServerDownEndsInTheFailureWindow) {
     TestServer::Quit();
     const ToolRun run = RunTool(L"-l en", {Answer::WaitUntilItCloses, Answer::Close}, 120000);

@@ -24,11 +24,12 @@ struct ToolRun {
     std::vector<SeenWindow> windows;
 };
 
-// Runs the tool; each window it shows is answered in turn (Close when the
-// list runs out).
-inline ToolRun RunTool(const std::wstring& arguments = L"", std::vector<Answer> answers = {}, DWORD timeoutMs = 30000) {
+// Runs a build of the tool; each window it shows is answered in turn (Close
+// when the list runs out).
+inline ToolRun RunToolAt(const std::wstring& tool, const std::wstring& arguments, std::vector<Answer> answers,
+                         DWORD timeoutMs) {
     const testsupport::LogMark mark(L"OvSA", L"dc_upgrade_tool");
-    std::wstring commandLine = L"\"" + ToolPath() + L"\"";
+    std::wstring commandLine = L"\"" + tool + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(L'\0');
@@ -56,6 +57,11 @@ inline ToolRun RunTool(const std::wstring& arguments = L"", std::vector<Answer> 
     run.windows = person.Windows();
     run.log = mark.NewText();
     return run;
+}
+
+// The same for the tool as it ships.
+inline ToolRun RunTool(const std::wstring& arguments = L"", std::vector<Answer> answers = {}, DWORD timeoutMs = 30000) {
+    return RunToolAt(ToolPath(), arguments, std::move(answers), timeoutMs);
 }
 
 }  // namespace testsupport

@@ -288,6 +288,15 @@ TEST_F(UserProxySettings, MissingEnableValueCountsAsDisabled) {
     EXPECT_TRUE(log.contains(L"UseProxyFromActiveUser: Failed to read value 'ProxyEnable': 2"));
 }
 
+TEST_F(UserProxySettings, EnableValueOfAnotherTypeCountsAsDisabled) {
+    SetText(L"ProxyServer", L"proxy.corp.example:3128");
+    SetText(L"ProxyEnable", L"0");
+    LogCapture log;
+    UseProxyFromActiveUser(fake_);
+    EXPECT_FALSE(ProxySet());
+    EXPECT_TRUE(log.contains(L"UseProxyFromActiveUser: Value 'ProxyEnable' has type 1 and 4 bytes, not a REG_DWORD"));
+}
+
 TEST_F(UserProxySettings, MissingUserKeySetsNoProxy) {
     LogCapture log;
     UseProxyFromActiveUser(fake_);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "InstallerFile.h"
 #include "PleaseWaitWaiter.h"
 #include "StubFixtures.h"
 #include "StubInstaller.h"
@@ -102,6 +103,61 @@ TEST_F(Launch, MissingFileIsAFailure) {
     const std::wstring missing = marker_ + L".missing.exe";
     EXPECT_FALSE(RunStub(missing.c_str()));
     EXPECT_TRUE(log.contains(L"RunStub: CreateProcess failed: 2"));
+}
+
+// Runs a command line in another process and waits for it to end.
+void RunElsewhere(const std::wstring& commandLine) {
+    std::wstring line = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                 &startup, &process));
+    kv::unique_handle processHandle(process.hProcess);
+    kv::unique_handle threadHandle(process.hThread);
+    ASSERT_EQ(::WaitForSingleObject(process.hProcess, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+TEST_F(Launch, PlantedFileUnderTheTargetNameIsLeftAloneAndAFreshNameTaken) {
+    std::wstring planted;
+    ASSERT_TRUE(MakeStubTargetName(planted));
+    ASSERT_TRUE(testsupport::WriteBytes(planted, "planted by someone else"));
+    bool first = true;
+    InstallerFile installer;
+    ASSERT_TRUE(installer.Create(nullptr, [&](std::wstring& name) {
+        if (!first) return MakeStubTargetName(name);
+        first = false;
+        name = planted;
+        return true;
+    }));
+    EXPECT_NE(installer.path(), planted);
+    EXPECT_EQ(testsupport::ReadBytes(planted), "planted by someone else");
+    EXPECT_TRUE(installer.Hold());
+    EXPECT_EQ(testsupport::ReadBytes(installer.path()), "");
+    ::DeleteFileW(planted.c_str());
+}
+
+TEST_F(Launch, HeldInstallerCannotBeChangedRenamedOrDeletedBetweenCheckAndStart) {
+    const std::string signedBytes = testsupport::ReadBytes(FixturePath(L"kvantor-signed.exe"));
+    ASSERT_FALSE(signedBytes.empty());
+    InstallerFile installer;
+    ASSERT_TRUE(installer.Create(nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(installer.writeHandle(), signedBytes.data(), static_cast<DWORD>(signedBytes.size()),
+                            &written, nullptr));
+    ASSERT_TRUE(installer.Hold());
+    wchar_t errorText[kSignatureErrorChars] = {};
+    ASSERT_TRUE(installer.Verify(errorText)) << std::string(errorText, errorText + wcslen(errorText));
+
+    const std::wstring path = installer.path();
+    RunElsewhere(L"cmd.exe /c echo x>>\"" + path + L"\"");
+    RunElsewhere(L"cmd.exe /c move /y \"" + path + L"\" \"" + path + L".moved\"");
+    RunElsewhere(L"cmd.exe /c del /f /q \"" + path + L"\"");
+    EXPECT_EQ(testsupport::ReadBytes(path), signedBytes);
+    EXPECT_FALSE(testsupport::Exists(path + L".moved"));
+
+    EXPECT_TRUE(installer.Run());
+    EXPECT_TRUE(WaitForMarker(20000)) << "the installer did not run";
 }
 
 TEST(DownloadCallback, ProgressTouchesNeitherResultNorFlagNorEvent) {

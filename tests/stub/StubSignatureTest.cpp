@@ -44,6 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SignatureCase{"AnotherPublisher", L"other-signed.exe", false, L"K-Vantor not found"},
                       SignatureCase{"NameInOtherCase", L"case-signed.exe", false, L"K-Vantor not found"},
                       SignatureCase{"NameWithMoreAfterIt", L"longer-signed.exe", false, L"K-Vantor not found"},
+                      SignatureCase{"MakerAsOrganisationOnly", L"org-only-signed.exe", false, L"K-Vantor not found"},
+                      SignatureCase{"MakerWithoutCodeSigningUsage", L"no-usage-signed.exe", false,
+                                    L"K-Vantor not found"},
                       SignatureCase{"Unsigned", L"unsigned.exe", false, L"file is NOT signed (-2146762496)"},
                       SignatureCase{"ChangedAfterSigning", L"tampered-signed.exe", false, nullptr}),
     [](const ::testing::TestParamInfo<SignatureCase>& info) { return std::string(info.param.name); });

@@ -9,7 +9,12 @@
 #   longer-signed.exe     signed by "K-Vantor Corporation Inc"
 #   untrusted-signed.exe  signed by "K-Vantor Corporation" under a CA nobody trusts
 #   tampered-signed.exe   kvantor-signed.exe with one byte of its code changed
+#   org-only-signed.exe   signed by a certificate naming "K-Vantor Corporation"
+#                         as organisation only, without a common name
+#   no-usage-signed.exe   signed by "K-Vantor Corporation" without the
+#                         code-signing key usage
 #   unsigned.exe          the installer as built
+#   tls/                  server certificates for the HTTPS tests
 set -euo pipefail
 dir=${1:?folder}
 installer=${2:?installer}
@@ -18,12 +23,14 @@ importer=${4:?kv_import_root_cert.exe}
 signing=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools/signing" && pwd)
 
 mkdir -p "$dir"
-sign() { "$signing/sign-file.sh" "$dir/$1" "$2" "$installer" "$dir/$3"; }
+sign() { "$signing/sign-file.sh" "$dir/$1" "$2" "$installer" "$dir/$3" "${4:-cn+o}" "${5:-codeSigning}"; }
 sign ca "K-Vantor Corporation" kvantor-signed.exe
 sign ca "Other Publisher Ltd" other-signed.exe
 sign ca "K-VANTOR CORPORATION" case-signed.exe
 sign ca "K-Vantor Corporation Inc" longer-signed.exe
 sign untrusted-ca "K-Vantor Corporation" untrusted-signed.exe
+sign ca "K-Vantor Corporation" org-only-signed.exe o-only
+sign ca "K-Vantor Corporation" no-usage-signed.exe cn+o none
 cp "$installer" "$dir/unsigned.exe"
 
 # One byte in the middle of the code section (well before the signature at the end).
@@ -31,6 +38,12 @@ cp "$dir/kvantor-signed.exe" "$dir/tampered-signed.exe"
 offset=$(( $(stat -c %s "$installer") / 3 ))
 byte=$(od -An -tu1 -j "$offset" -N1 "$dir/tampered-signed.exe" | tr -d ' ')
 printf "$(printf '\\%03o' $(( (byte + 1) % 256 )))" | dd of="$dir/tampered-signed.exe" bs=1 seek="$offset" conv=notrunc status=none
+
+# Server certificates for the HTTPS tests (tools/httpserver, --tls-dir): one
+# for the test host names, one for another name, one from the untrusted CA.
+"$signing/make-tls-cert.sh" "$dir/ca" "$dir/tls/good.pem" localhost download.kv-test.invalid
+"$signing/make-tls-cert.sh" "$dir/ca" "$dir/tls/wronghost.pem" other.kv-test.invalid
+"$signing/make-tls-cert.sh" "$dir/untrusted-ca" "$dir/tls/untrusted.pem" localhost download.kv-test.invalid
 
 # Z: is the Unix root in a Wine prefix.
 "$wine_run" "$importer" "Z:$(printf '%s' "$dir/ca/ca.der" | tr / '\\')"

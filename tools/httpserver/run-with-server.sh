@@ -1,7 +1,9 @@
 #!/bin/bash
 # Runs one command (a test program under Wine) beside a fresh test server of
 # its own, handing the server's ports over in KV_TEST_HTTP_PORT,
-# KV_TEST_PROXY_PORT and KV_TEST_CLOSED_PORT. The server is stopped when the
+# KV_TEST_PROXY_PORT and KV_TEST_CLOSED_PORT, and, when KV_TEST_TLS_DIR names
+# a folder of server certificates, the HTTPS ones in KV_TEST_TLS_PORT,
+# KV_TEST_TLS_WRONG_HOST_PORT and KV_TEST_TLS_UNTRUSTED_PORT. The server is stopped when the
 # command ends, fails or is killed; it also ends by itself once this script
 # is gone.
 set -u
@@ -25,6 +27,7 @@ trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
 
 python3 "$here/server.py" --port-file "$workdir/ports" --parent-pid $$ --max-seconds "${KV_TEST_SERVER_SECONDS:-1800}" \
+    --tls-dir "${KV_TEST_TLS_DIR:-}" \
     </dev/null >"$workdir/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 1 100); do
@@ -37,8 +40,10 @@ if [ ! -s "$workdir/ports" ]; then
     cat "$workdir/server.log" >&2
     exit 1
 fi
-read -r KV_TEST_HTTP_PORT KV_TEST_PROXY_PORT KV_TEST_CLOSED_PORT <"$workdir/ports"
-export KV_TEST_HTTP_PORT KV_TEST_PROXY_PORT KV_TEST_CLOSED_PORT
+read -r KV_TEST_HTTP_PORT KV_TEST_PROXY_PORT KV_TEST_CLOSED_PORT \
+    KV_TEST_TLS_PORT KV_TEST_TLS_WRONG_HOST_PORT KV_TEST_TLS_UNTRUSTED_PORT <"$workdir/ports"
+export KV_TEST_HTTP_PORT KV_TEST_PROXY_PORT KV_TEST_CLOSED_PORT \
+    KV_TEST_TLS_PORT KV_TEST_TLS_WRONG_HOST_PORT KV_TEST_TLS_UNTRUSTED_PORT
 
 "$@"
 rc=$?

@@ -2,8 +2,13 @@
 """Scriptable HTTP test server and proxy on 127.0.0.1 for the download tests.
 
 Three ports: the origin server, a proxy in front of it, and a port that is
-bound but never listens (connections to it are refused). They are written as
-"origin proxy closed" to --port-file once the server is ready.
+bound but never listens (connections to it are refused). With --tls-dir, three
+more: HTTPS origins serving the same resources with the certificates
+good.pem, wronghost.pem and untrusted.pem of that folder (certificate and key
+in one file; tools/signing/make-tls-cert.sh), 0 when a certificate is missing.
+They are written as "origin proxy closed tls tls-wronghost tls-untrusted" to
+--port-file once the server is ready. The proxy also tunnels CONNECT: in
+"origin" mode to the first HTTPS origin, in "forward" mode to 127.0.0.1 only.
 
 The tests script it over HTTP on the origin port:
   POST /_ctl/resource  JSON describing one resource (see Resource)
@@ -25,8 +30,10 @@ import http.client
 import http.server
 import json
 import os
+import select
 import socket
 import socketserver
+import ssl
 import threading
 import time
 import urllib.parse
@@ -81,6 +88,10 @@ class Resource:
     close_without_answer    that many requests get the connection closed unanswered
     cut_after, cut_times    the body is cut (connection closed) after cut_after bytes,
                             for the next cut_times answers (default 1)
+    partial_to_plain        a request without Range gets "206 bytes 0-(n-1)/size" and n bytes
+    hang_after              the body stops after that many bytes and the connection stays
+                            open, silent, until the client goes (at most 120 s)
+    trickle_ms              the body is sent one byte at a time, this many ms apart
     delay_ms                wait before answering
     rate                    body bytes per second (throttled in 16 KiB pieces)
     """
@@ -100,6 +111,9 @@ class Resource:
         self.close_without_answer = int(description.get("close_without_answer", 0))
         self.cut_after = description.get("cut_after")
         self.cut_times = int(description.get("cut_times", 1))
+        self.partial_to_plain = description.get("partial_to_plain")
+        self.hang_after = description.get("hang_after")
+        self.trickle_ms = description.get("trickle_ms")
         self.delay_ms = int(description.get("delay_ms", 0))
         self.rate = description.get("rate")
         self.data = None
@@ -116,6 +130,7 @@ class State:
         self.requests = []
         self.proxy_mode = "forward"
         self.origin_port = 0
+        self.tls_port = 0
 
     def record(self, role, handler):
         headers = "\t".join("%s: %s" % (k, v) for k, v in handler.headers.items())
@@ -165,6 +180,47 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         self.dispatch()
+
+    def do_CONNECT(self):
+        STATE.record("proxy", self)
+        with STATE.lock:
+            mode = STATE.proxy_mode
+        if mode == "403":
+            return self.answer(403, b"proxy refuses")
+        if mode == "close":
+            return self.drop()
+        host, _, port = self.path.rpartition(":")
+        if mode == "origin":
+            host, port = "127.0.0.1", STATE.tls_port
+        elif host not in ("127.0.0.1", "localhost"):
+            return self.answer(502, b"this proxy only reaches 127.0.0.1")
+        try:
+            upstream = socket.create_connection((host, int(port)), timeout=30)
+        except (OSError, ValueError):
+            return self.answer(502, b"cannot reach the origin")
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        self.tunnel(upstream)
+
+    def tunnel(self, upstream):
+        """Copies bytes both ways until either side closes."""
+        self.close_connection = True
+        sockets = [self.connection, upstream]
+        try:
+            while True:
+                readable, _, _ = select.select(sockets, [], [], 120)
+                if not readable:
+                    break
+                for source in readable:
+                    data = source.recv(65536)
+                    if not data:
+                        return
+                    (upstream if source is self.connection else self.connection).sendall(data)
+        except OSError:
+            pass
+        finally:
+            upstream.close()
 
     def dispatch(self):
         if self.path.startswith("/_ctl/"):
@@ -232,6 +288,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
         first, status, content_range = 0, 200, None
         asked = self.requested_offset()
+        if asked is None and resource.partial_to_plain is not None:
+            count = int(resource.partial_to_plain)
+            content_range = "bytes 0-%d/%d" % (count - 1, resource.size)
+            return self.send_body(resource, 206, 0, content_range, end=count)
         if asked is not None and resource.range != "ignore":
             if resource.range == "416" or asked >= resource.size:
                 self.send_response(416)
@@ -255,7 +315,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except ValueError:
             return None
 
-    def send_body(self, resource, status, first, content_range):
+    def send_body(self, resource, status, first, content_range, end=None):
+        end = resource.size if end is None else end
         self.send_response(status, resource.status_text)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Accept-Ranges", "bytes")
@@ -266,7 +327,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if resource.content_length_text is not None:
             self.send_header("Content-Length", resource.content_length_text)
         elif resource.content_length:
-            self.send_header("Content-Length", str(resource.size - first))
+            self.send_header("Content-Length", str(end - first))
         else:
             self.close_connection = True
             self.send_header("Connection", "close")
@@ -278,14 +339,51 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if resource.cut_after is not None and resource.cut_times > 0:
                 resource.cut_times -= 1
                 cut = int(resource.cut_after)
-        end = resource.size if cut is None else min(resource.size, first + cut)
+        end = end if cut is None else min(end, first + cut)
         pieces = (body_slices(resource.seed, first, end) if resource.data is None
                   else (resource.data[pos:min(end, pos + PERIOD)] for pos in range(first, end, PERIOD)))
+        if resource.hang_after is not None:
+            end = min(end, first + int(resource.hang_after))
+            pieces = body_slices(resource.seed, first, end) if resource.data is None else [resource.data[first:end]]
+        if resource.trickle_ms is not None:
+            return self.write_trickle(b"".join(pieces), int(resource.trickle_ms))
         self.write_throttled(pieces, resource.rate)
+        if resource.hang_after is not None:
+            return self.hang()
         if cut is not None:
             self.drop()
         elif not resource.content_length:
             self.drop()
+
+    def client_gone(self, seconds):
+        """Waits up to seconds; True once the client has closed its end."""
+        readable, _, _ = select.select([self.connection], [], [], seconds)
+        if not readable:
+            return False
+        try:
+            # Nothing more is expected from the client during an answer, so
+            # reading here loses nothing (and works on TLS sockets too).
+            return self.connection.recv(1) == b""
+        except (OSError, ValueError):
+            return True
+
+    def hang(self):
+        self.wfile.flush()
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline and not self.client_gone(0.2):
+            pass
+        self.close_connection = True
+
+    def write_trickle(self, data, interval_ms):
+        try:
+            for pos in range(len(data)):
+                self.wfile.write(data[pos:pos + 1])
+                self.wfile.flush()
+                if self.client_gone(interval_ms / 1000.0):
+                    break
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        self.close_connection = True
 
     def write_throttled(self, pieces, rate):
         try:
@@ -353,6 +451,41 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
+class TlsServer(Server):
+    """An origin over TLS. The handshake runs in the request's own thread, so
+    that a client that stalls or refuses the certificate holds up nobody."""
+
+    def __init__(self, address, handler, context):
+        self.context = context
+        Server.__init__(self, address, handler)
+
+    def finish_request(self, request, client_address):
+        try:
+            request.settimeout(30)
+            secure = self.context.wrap_socket(request, server_side=True)
+            secure.settimeout(None)
+        except (OSError, ssl.SSLError):
+            return  # the client refused the certificate, or went away
+        try:
+            Server.finish_request(self, secure, client_address)
+        finally:
+            secure.close()
+
+
+def tls_server(folder, name):
+    """A TLS origin with folder/name, or None when there is none to load."""
+    path = os.path.join(folder, name) if folder else ""
+    if not path or not os.path.isfile(path):
+        return None
+    try:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(path)
+    except (OSError, ssl.SSLError) as error:
+        print("no TLS origin for %s: %s" % (path, error), flush=True)
+        return None
+    return TlsServer(("127.0.0.1", 0), Handler, context)
+
+
 def watch(parent_pid, max_seconds):
     deadline = time.monotonic() + max_seconds
     while time.monotonic() < deadline:
@@ -371,6 +504,7 @@ def main():
     parser.add_argument("--parent-pid", type=int, default=0)
     parser.add_argument("--max-seconds", type=float, default=1800)
     parser.add_argument("--proxy-mode", default="forward", help="the proxy's mode at start")
+    parser.add_argument("--tls-dir", default="", help="folder of good.pem, wronghost.pem, untrusted.pem")
     parser.add_argument("--resource", action="append", default=[],
                         help="JSON of a resource served from the start (repeatable)")
     args = parser.parse_args()
@@ -385,12 +519,16 @@ def main():
     closed.bind(("127.0.0.1", 0))  # bound, never listening: connections are refused
     STATE.origin_port = origin.server_address[1]
 
-    for server in (origin, proxy):
+    secure = [tls_server(args.tls_dir, name) for name in ("good.pem", "wronghost.pem", "untrusted.pem")]
+    STATE.tls_port = secure[0].server_address[1] if secure[0] else 0
+
+    for server in [origin, proxy] + [s for s in secure if s]:
         threading.Thread(target=server.serve_forever, daemon=True).start()
     temporary = args.port_file + ".tmp"
     with open(temporary, "w") as out:
-        out.write("%d %d %d\n" % (origin.server_address[1], proxy.server_address[1],
-                                  closed.getsockname()[1]))
+        out.write("%d %d %d %s\n" % (origin.server_address[1], proxy.server_address[1],
+                                     closed.getsockname()[1],
+                                     " ".join(str(s.server_address[1] if s else 0) for s in secure)))
     os.replace(temporary, args.port_file)
     watch(args.parent_pid, args.max_seconds)
 

@@ -1,0 +1,88 @@
+#include "InstallerFile.h"
+
+#include "KvQmtLog.h"
+#include "StubInstaller.h"
+
+using KvQmtLogging::LogError;
+using KvQmtLogging::LogMessage;
+using KvQmtLogging::LogWarning;
+
+namespace {
+
+// A planted name is skipped; so many in a row mean someone is racing us.
+constexpr int kMaxNameAttempts = 16;
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+}  // namespace
+
+bool InstallerFile::Create(SECURITY_ATTRIBUTES* security) { return Create(security, MakeStubTargetName); }
+
+bool InstallerFile::Create(SECURITY_ATTRIBUTES* security, const NameSource& nextName) {
+    const wchar_t* const name = L"InstallerFile::Create";
+    for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+        std::wstring candidate;
+        if (!nextName(candidate)) return false;
+        write_.reset(::CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, security,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!write_) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+                LogMessage(LogWarning, L"%s: '%s' exists already and is not ours, taking another name", name,
+                           candidate.c_str());
+                continue;
+            }
+            LogMessage(LogError, L"%s: CreateFile(%s) failed: %lu", name, candidate.c_str(), error);
+            return false;
+        }
+        if (!::GetFileInformationByHandle(write_.get(), &created_)) {
+            LogMessage(LogError, L"%s: GetFileInformationByHandle(%s) failed: %lu", name, candidate.c_str(),
+                       ::GetLastError());
+            write_.reset();
+            return false;
+        }
+        path_ = candidate;
+        return true;
+    }
+    LogMessage(LogError, L"%s: Every one of %d temporary names was taken", name, kMaxNameAttempts);
+    return false;
+}
+
+bool InstallerFile::Hold() {
+    const wchar_t* const name = L"InstallerFile::Hold";
+    // Our own writer has to go first: a reader that shares reading only
+    // cannot be opened beside it. The access list keeps other users from
+    // writing in between; the identity check below catches a swap.
+    write_.reset();
+    held_.reset(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held_) {
+        LogMessage(LogError, L"%s: CreateFile(%s) failed: %lu", name, path_.c_str(), ::GetLastError());
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION now = {};
+    if (!::GetFileInformationByHandle(held_.get(), &now) || !SameFile(now, created_)) {
+        LogMessage(LogError, L"%s: '%s' is no longer the file that was downloaded", name, path_.c_str());
+        held_.reset();
+        return false;
+    }
+    return true;
+}
+
+bool InstallerFile::Verify(wchar_t* errorText) const {
+    if (!held_) {
+        if (errorText != nullptr) wcsncpy(errorText, L"file is not held", kSignatureErrorChars - 1);
+        return false;
+    }
+    return VerifyStubSignature(path_.c_str(), held_.get(), errorText);
+}
+
+bool InstallerFile::Run() {
+    if (!held_) return false;
+    const bool started = RunStub(path_.c_str());
+    held_.reset();
+    return started;
+}

@@ -1,0 +1,21 @@
+// What is chosen when the program is built: where the installer comes from
+// and how long its download may take. Alone in this file so that a build
+// for tests can link other values in its place.
+#include "StubInstaller.h"
+
+#define KV_WIDEN2(text) L##text
+#define KV_WIDEN(text) KV_WIDEN2(text)
+
+#ifndef KV_INSTALLER_URL
+#define KV_INSTALLER_URL "http://download.k-vantor.com/NX/Retail/installer/2/K-VantorNetworkInstaller.exe"
+#endif
+#ifndef KV_STUB_STALL_LIMIT_MS
+#define KV_STUB_STALL_LIMIT_MS 60000
+#endif
+#ifndef KV_STUB_DOWNLOAD_LIMIT_MS
+#define KV_STUB_DOWNLOAD_LIMIT_MS (30 * 60 * 1000)
+#endif
+
+const wchar_t kInstallerUrl[] = KV_WIDEN(KV_INSTALLER_URL);
+const unsigned long kStubStallLimitMs = KV_STUB_STALL_LIMIT_MS;
+const unsigned long kStubDownloadLimitMs = KV_STUB_DOWNLOAD_LIMIT_MS;

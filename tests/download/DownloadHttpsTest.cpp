@@ -1,0 +1,43 @@
+// The HTTPS road against TLS origins on 127.0.0.1 whose certificates come
+// from the throw-away test CA that the prefix trusts while these tests run.
+#include <gtest/gtest.h>
+
+#include "DownloadHarness.h"
+#include "DownloadResult.h"
+#include "ServerTest.h"
+#include "TestServer.h"
+
+using namespace DownloadTesting;
+
+namespace {
+
+using DownloadHttpsTest = ServerTest;
+
+TEST_F(DownloadHttpsTest, FileArrivesByteIdentical) {
+    ASSERT_NE(TestServer::TlsPort(TlsOrigin::Good), 0u) << "the server has no certificates (KV_TEST_TLS_DIR)";
+    TestServer::AddResource(R"({"path": "/secure.bin", "size": 300000, "seed": 61})");
+    const std::wstring path = folder_.Path(L"secure.bin");
+
+    const Outcome outcome = Download(TestServer::SecureUrl(TlsOrigin::Good, "/secure.bin"), path);
+
+    EXPECT_EQ(outcome.result, QmtDownload::Success);
+    EXPECT_EQ(ReadBytes(path), TestServer::Body(61, 300000));
+}
+
+TEST_F(DownloadHttpsTest, CertificateForAnotherHostOrFromAnUntrustedIssuerIsRefused) {
+    TestServer::AddResource(R"({"path": "/refused.bin", "size": 3000, "seed": 62})");
+    for (TlsOrigin origin : {TlsOrigin::WrongHost, TlsOrigin::Untrusted}) {
+        SCOPED_TRACE(static_cast<int>(origin));
+        ASSERT_NE(TestServer::TlsPort(origin), 0u);
+        const std::wstring path = folder_.Path(L"refused.bin");
+
+        const Outcome outcome = Download(TestServer::SecureUrl(origin, "/refused.bin"), path);
+
+        EXPECT_EQ(outcome.result, QmtDownload::NetworkInvalidCertificate);
+        EXPECT_EQ(outcome.finishedCalls, 1);
+        EXPECT_TRUE(ReadBytes(path).empty());
+    }
+    EXPECT_TRUE(TestServer::Requests("/refused.bin").empty()) << "nothing was asked of a server not trusted";
+}
+
+}  // namespace
