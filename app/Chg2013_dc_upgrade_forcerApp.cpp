@@ -1,22 +1,22 @@
-#include "Chg2013_dc_upgrade_forcerApp.h"
+#include "app/Chg2013_dc_upgrade_forcerApp.h"
 
 #include <commctrl.h>
 
-#include "ActiveUserProxy.h"
-#include "CustLoc.h"
-#include "ExitCode.h"
-#include "HelpDialog.h"
-#include "HostsRepair.h"
-#include "KvQmtLog.h"
-#include "Language.h"
-#include "Logger.h"
-#include "NX_Helpers.h"
-#include "PleaseWaitWaiter.h"
-#include "QuietWaiter.h"
-#include "StubInstaller.h"
-#include "UniqueHandle.h"
-#include "UpdateTrigger.h"
-#include "UpgradeDialog.h"
+#include "app/ExitCode.h"
+#include "app/HelpDialog.h"
+#include "app/PleaseWaitWaiter.h"
+#include "app/QuietWaiter.h"
+#include "app/UpgradeDialog.h"
+#include "common/UniqueHandle.h"
+#include "hosts/HostsRepair.h"
+#include "localization/CustLoc.h"
+#include "localization/Language.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
+#include "product/NX_Helpers.h"
+#include "product/UpdateTrigger.h"
+#include "stub/ActiveUserProxy.h"
+#include "stub/StubInstaller.h"
 
 using namespace KvQmtLogging;
 

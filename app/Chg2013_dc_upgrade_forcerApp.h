@@ -3,10 +3,10 @@
 // main thread and returns FALSE, so that no message loop follows.
 #include <string>
 
-#include "AdministratorCheck.h"
-#include "RunOptions.h"
-#include "WinApp.h"
-#include "WindowStation.h"
+#include "app/RunOptions.h"
+#include "app/WinApp.h"
+#include "app/WindowStation.h"
+#include "product/AdministratorCheck.h"
 
 class CustLoc;
 class UpgradeDialog;

@@ -1,7 +1,7 @@
-#include "Dialog.h"
+#include "app/Dialog.h"
 
-#include "KvQmtLog.h"
-#include "WinApp.h"
+#include "app/WinApp.h"
+#include "log/KvQmtLog.h"
 
 void DDX_Control(CDataExchange* pDX, int controlId, CWnd& control) {
     if (control.GetSafeHwnd()) return;

@@ -6,7 +6,7 @@
 // get the dialog manager's default handling.
 #include <windows.h>
 
-#include "Wnd.h"
+#include "app/Wnd.h"
 
 class CDialog;
 

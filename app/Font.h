@@ -2,7 +2,7 @@
 // A font object that owns its GDI font, in the shape of the framework's CFont.
 #include <windows.h>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace kv::traits {
 struct GdiFont {

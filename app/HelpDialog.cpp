@@ -1,10 +1,10 @@
-#include "HelpDialog.h"
+#include "app/HelpDialog.h"
 
 #include <algorithm>
 
-#include "CustLoc.h"
-#include "KvQmtLog.h"
-#include "WinApp.h"
+#include "app/WinApp.h"
+#include "localization/CustLoc.h"
+#include "log/KvQmtLog.h"
 
 using namespace KvQmtLogging;
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "Dialog.h"
+#include "app/Dialog.h"
 
 class CustLoc;
 

@@ -2,7 +2,7 @@
 // before the entry point runs.
 #include <windows.h>
 
-#include "Chg2013_dc_upgrade_forcerApp.h"
+#include "app/Chg2013_dc_upgrade_forcerApp.h"
 
 Chg2013_dc_upgrade_forcerApp theApp;
 

@@ -1,4 +1,4 @@
-#include "OptionParser.h"
+#include "app/OptionParser.h"
 
 #include <cstddef>
 #include <cwctype>

@@ -1,8 +1,8 @@
 #pragma once
 // The please-wait window as the installer download's waiter: the dialog runs
 // modally and closes itself on the timer tick after its stop flag is set.
-#include "DownloadWaiter.h"
-#include "UpgradeDialog.h"
+#include "app/UpgradeDialog.h"
+#include "stub/DownloadWaiter.h"
 
 class PleaseWaitWaiter : public DownloadWaiter {
 public:

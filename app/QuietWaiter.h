@@ -4,8 +4,8 @@
 // made, the wait returns at once; the download is waited for after it anyway.
 #include <windows.h>
 
-#include "DownloadWaiter.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "stub/DownloadWaiter.h"
 
 class QuietWaiter : public DownloadWaiter {
 public:

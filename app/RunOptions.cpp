@@ -1,10 +1,10 @@
-#include "RunOptions.h"
+#include "app/RunOptions.h"
 
 #include <algorithm>
 #include <exception>
 #include <vector>
 
-#include "OptionParser.h"
+#include "app/OptionParser.h"
 
 namespace {
 const wchar_t kLang[] = L"lang";

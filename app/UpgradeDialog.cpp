@@ -1,7 +1,7 @@
-#include "UpgradeDialog.h"
+#include "app/UpgradeDialog.h"
 
-#include "KvQmtLog.h"
-#include "WinApp.h"
+#include "app/WinApp.h"
+#include "log/KvQmtLog.h"
 
 using namespace KvQmtLogging;
 

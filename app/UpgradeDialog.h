@@ -10,8 +10,8 @@
 #include <atomic>
 #include <string>
 
-#include "Dialog.h"
-#include "Font.h"
+#include "app/Dialog.h"
+#include "app/Font.h"
 
 class UpgradeDialog : public CDialog {
 public:

@@ -1,4 +1,4 @@
-#include "WinApp.h"
+#include "app/WinApp.h"
 
 namespace {
 CWinApp* g_application = nullptr;

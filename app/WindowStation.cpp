@@ -1,6 +1,6 @@
-#include "WindowStation.h"
+#include "app/WindowStation.h"
 
-#include "KvQmtLog.h"
+#include "log/KvQmtLog.h"
 
 using namespace KvQmtLogging;
 

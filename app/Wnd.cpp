@@ -1,4 +1,4 @@
-#include "Wnd.h"
+#include "app/Wnd.h"
 
 #include <vector>
 

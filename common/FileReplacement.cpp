@@ -1,6 +1,6 @@
-#include "FileReplacement.h"
+#include "common/FileReplacement.h"
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace kv {
 

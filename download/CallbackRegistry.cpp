@@ -1,4 +1,4 @@
-#include "CallbackRegistry.h"
+#include "download/CallbackRegistry.h"
 
 #include <map>
 

@@ -1,10 +1,10 @@
-#include "DownloadJob.h"
+#include "download/DownloadJob.h"
 
-#include "DownloadPolicy.h"
-#include "DownloadResult.h"
-#include "KvQmtLog.h"
-#include "QmtDownloadInstance.h"
-#include "Win32ErrorText.h"
+#include "download/DownloadPolicy.h"
+#include "download/DownloadResult.h"
+#include "download/QmtDownloadInstance.h"
+#include "download/Win32ErrorText.h"
+#include "log/KvQmtLog.h"
 
 namespace QmtDownload {
 

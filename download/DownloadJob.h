@@ -6,13 +6,13 @@
 #include <atomic>
 #include <memory>
 
-#include "CriticalSection.h"
-#include "DownloadCallback.h"
-#include "File.h"
-#include "Header.h"
-#include "InternetHandle.h"
-#include "Url.h"
-#include "Watchdog.h"
+#include "download/CriticalSection.h"
+#include "download/DownloadCallback.h"
+#include "download/File.h"
+#include "download/Header.h"
+#include "download/InternetHandle.h"
+#include "download/Url.h"
+#include "download/Watchdog.h"
 
 namespace QmtDownload {
 

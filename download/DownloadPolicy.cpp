@@ -1,6 +1,6 @@
-#include "DownloadPolicy.h"
+#include "download/DownloadPolicy.h"
 
-#include "DownloadResult.h"
+#include "download/DownloadResult.h"
 
 namespace QmtDownload {
 

@@ -1,4 +1,4 @@
-#include "DownloadResult.h"
+#include "download/DownloadResult.h"
 
 #include <wininet.h>
 

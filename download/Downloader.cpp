@@ -1,9 +1,9 @@
-#include "Downloader.h"
+#include "download/Downloader.h"
 
-#include "CallbackRegistry.h"
-#include "DownloadResult.h"
-#include "KvQmtLog.h"
-#include "Win32ErrorText.h"
+#include "download/CallbackRegistry.h"
+#include "download/DownloadResult.h"
+#include "download/Win32ErrorText.h"
+#include "log/KvQmtLog.h"
 
 namespace QmtDownload {
 

@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "DownloadJob.h"
+#include "download/DownloadJob.h"
 
 namespace QmtDownload {
 

@@ -1,7 +1,7 @@
-#include "File.h"
+#include "download/File.h"
 
-#include "KvQmtLog.h"
-#include "Win32ErrorText.h"
+#include "download/Win32ErrorText.h"
+#include "log/KvQmtLog.h"
 
 namespace QmtDownload {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace QmtDownload {
 

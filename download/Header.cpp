@@ -1,8 +1,8 @@
-#include "Header.h"
+#include "download/Header.h"
 
-#include "DownloadResult.h"
-#include "KvQmtLog.h"
-#include "Win32ErrorText.h"
+#include "download/DownloadResult.h"
+#include "download/Win32ErrorText.h"
+#include "log/KvQmtLog.h"
 
 namespace QmtDownload {
 

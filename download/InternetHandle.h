@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace QmtDownload {
 

@@ -1,11 +1,11 @@
-#include "QmtDownloadInstance.h"
+#include "download/QmtDownloadInstance.h"
 
 #include <atomic>
 #include <cstdlib>
 
-#include "KvQmtLog.h"
-#include "LoggerConfig.h"
-#include "Win32ErrorText.h"
+#include "download/Win32ErrorText.h"
+#include "log/KvQmtLog.h"
+#include "log/LoggerConfig.h"
 
 namespace QmtDownload {
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "CriticalSection.h"
-#include "InternetHandle.h"
-#include "Logger.h"
+#include "download/CriticalSection.h"
+#include "download/InternetHandle.h"
+#include "log/Logger.h"
 
 namespace QmtDownload {
 

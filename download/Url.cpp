@@ -1,6 +1,6 @@
-#include "Url.h"
+#include "download/Url.h"
 
-#include "KvQmtLog.h"
+#include "log/KvQmtLog.h"
 
 namespace QmtDownload {
 

@@ -1,6 +1,6 @@
-#include "Watchdog.h"
+#include "download/Watchdog.h"
 
-#include "KvQmtLog.h"
+#include "log/KvQmtLog.h"
 
 namespace QmtDownload {
 

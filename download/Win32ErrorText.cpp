@@ -1,4 +1,4 @@
-#include "Win32ErrorText.h"
+#include "download/Win32ErrorText.h"
 
 #include <cwchar>
 

@@ -1,6 +1,6 @@
-#include "ContentAnalyzer.h"
+#include "hosts/ContentAnalyzer.h"
 
-#include "KvQmtLog.h"
+#include "log/KvQmtLog.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "FileReaderWriter.h"
+#include "hosts/FileReaderWriter.h"
 
 class ContentAnalyzer {
 public:

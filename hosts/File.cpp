@@ -1,7 +1,7 @@
-#include "File.h"
+#include "hosts/File.h"
 
-#include "KvQmtLog.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "FileReaderWriter.h"
+#include "hosts/FileReaderWriter.h"
 
 class File {
 public:

@@ -1,6 +1,6 @@
-#include "FileReaderWriter.h"
+#include "hosts/FileReaderWriter.h"
 
-#include "KvQmtLog.h"
+#include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
 

@@ -1,7 +1,7 @@
-#include "HostsFileChecker.h"
+#include "hosts/HostsFileChecker.h"
 
-#include "KvQmtLog.h"
-#include "OwnershipTaker.h"
+#include "hosts/OwnershipTaker.h"
+#include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
 

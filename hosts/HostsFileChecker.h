@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "File.h"
-#include "HostsFix.h"
-#include "OwnershipTaker.h"
-#include "SecurityAttributes.h"
+#include "hosts/File.h"
+#include "hosts/HostsFix.h"
+#include "hosts/OwnershipTaker.h"
+#include "hosts/SecurityAttributes.h"
 
 class HostsFileChecker {
 public:

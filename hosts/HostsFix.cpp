@@ -1,10 +1,10 @@
-#include "HostsFix.h"
+#include "hosts/HostsFix.h"
 
 #include <windows.h>
 
-#include "File.h"
-#include "FileReplacement.h"
-#include "KvQmtLog.h"
+#include "common/FileReplacement.h"
+#include "hosts/File.h"
+#include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
 

@@ -1,9 +1,9 @@
 #pragma once
 // Checks and repairs the hosts file: the maker's lines are removed after the
 // content as read has been saved beside it as hosts.bak.
-#include "ContentAnalyzer.h"
-#include "File.h"
-#include "HostsPath.h"
+#include "hosts/ContentAnalyzer.h"
+#include "hosts/File.h"
+#include "hosts/HostsPath.h"
 
 class HostsFix {
 public:

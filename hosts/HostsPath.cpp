@@ -1,11 +1,11 @@
-#include "HostsPath.h"
+#include "hosts/HostsPath.h"
 
 #include <windows.h>
 
 #include <cstdlib>
 
-#include "KvQmtLog.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
 

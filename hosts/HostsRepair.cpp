@@ -1,10 +1,10 @@
-#include "HostsRepair.h"
+#include "hosts/HostsRepair.h"
 
 #include <string>
 #include <vector>
 
-#include "HostsFileChecker.h"
-#include "KvQmtLog.h"
+#include "hosts/HostsFileChecker.h"
+#include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
 

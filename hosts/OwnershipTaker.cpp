@@ -1,6 +1,6 @@
-#include "OwnershipTaker.h"
+#include "hosts/OwnershipTaker.h"
 
-#include "SecurityOperations.h"
+#include "hosts/SecurityOperations.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace hosts_traits {
 struct Sid {

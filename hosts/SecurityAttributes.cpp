@@ -1,8 +1,8 @@
-#include "SecurityAttributes.h"
+#include "hosts/SecurityAttributes.h"
 
 #include <sddl.h>
 
-#include "SecurityOperations.h"
+#include "hosts/SecurityOperations.h"
 
 bool SecurityAttributes::AllocateRecord() {
     record_.reset(::LocalAlloc(LPTR, sizeof(SECURITY_ATTRIBUTES)));

@@ -5,7 +5,7 @@
 // failed load leaves it empty.
 #include <windows.h>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 class SecurityAttributes {
 public:

@@ -1,4 +1,4 @@
-#include "SecurityOperations.h"
+#include "hosts/SecurityOperations.h"
 
 #include <sddl.h>
 

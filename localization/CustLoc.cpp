@@ -1,10 +1,10 @@
-#include "CustLoc.h"
+#include "localization/CustLoc.h"
 
 #include <cstdlib>
 #include <cwctype>
 #include <new>
 
-#include "KvQmtLog.h"
+#include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
 

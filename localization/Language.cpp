@@ -1,10 +1,10 @@
-#include "Language.h"
+#include "localization/Language.h"
 
 #include <cwctype>
 #include <vector>
 
-#include "KvQmtLog.h"
-#include "Win32Registry.h"
+#include "log/KvQmtLog.h"
+#include "product/Win32Registry.h"
 
 using KvQmtLogging::LogMessage;
 

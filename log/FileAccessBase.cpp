@@ -1,7 +1,7 @@
-#include "FileAccessBase.h"
+#include "log/FileAccessBase.h"
 
-#include "LogNames.h"
-#include "SecurityDescriptor.h"
+#include "log/LogNames.h"
+#include "log/SecurityDescriptor.h"
 
 namespace KvQmtLogging {
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "FileLowLevel.h"
-#include "FileUtils.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "log/FileLowLevel.h"
+#include "log/FileUtils.h"
 
 namespace KvQmtLogging {
 

@@ -1,4 +1,4 @@
-#include "FileAccessContinuous.h"
+#include "log/FileAccessContinuous.h"
 
 namespace KvQmtLogging {
 

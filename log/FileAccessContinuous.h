@@ -1,5 +1,5 @@
 #pragma once
-#include "FileAccessBase.h"
+#include "log/FileAccessBase.h"
 
 namespace KvQmtLogging {
 

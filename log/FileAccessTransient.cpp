@@ -1,4 +1,4 @@
-#include "FileAccessTransient.h"
+#include "log/FileAccessTransient.h"
 
 #include <cwchar>
 

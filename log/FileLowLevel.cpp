@@ -1,6 +1,6 @@
-#include "FileLowLevel.h"
+#include "log/FileLowLevel.h"
 
-#include "PathIdentity.h"
+#include "log/PathIdentity.h"
 
 namespace KvQmtLogging {
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "SecurityDescriptor.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "log/SecurityDescriptor.h"
 
 namespace KvQmtLogging {
 

@@ -1,5 +1,5 @@
-#include "FileUtils.h"
-#include "PathIdentity.h"
+#include "log/FileUtils.h"
+#include "log/PathIdentity.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "Logger.h"
+#include "log/Logger.h"
 
 namespace KvQmtLogging {
 

@@ -1,4 +1,4 @@
-#include "LogFormat.h"
+#include "log/LogFormat.h"
 
 #include <cstdlib>
 #include <cwchar>

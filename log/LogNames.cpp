@@ -1,4 +1,4 @@
-#include "LogNames.h"
+#include "log/LogNames.h"
 
 namespace KvQmtLogging {
 

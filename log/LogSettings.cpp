@@ -1,9 +1,9 @@
-#include "LogSettings.h"
+#include "log/LogSettings.h"
 
 #include <cwchar>
 
-#include "RegistryView.h"
-#include "UniqueHandle.h"
+#include "common/RegistryView.h"
+#include "common/UniqueHandle.h"
 
 namespace KvQmtLogging {
 

@@ -1,13 +1,13 @@
-#include "Logger.h"
+#include "log/Logger.h"
 
 #include <cwchar>
 #include <new>
 #include <vector>
 
-#include "FileAccessContinuous.h"
-#include "FileAccessTransient.h"
-#include "LogFormat.h"
-#include "LogSettings.h"
+#include "log/FileAccessContinuous.h"
+#include "log/FileAccessTransient.h"
+#include "log/LogFormat.h"
+#include "log/LogSettings.h"
 
 namespace KvQmtLogging {
 

@@ -5,11 +5,11 @@
 #include <cstdarg>
 #include <memory>
 
-#include "FileAccessBase.h"
-#include "FileLowLevel.h"
-#include "FileUtils.h"
-#include "KvQmtLog.h"
-#include "LoggerConfig.h"
+#include "log/FileAccessBase.h"
+#include "log/FileLowLevel.h"
+#include "log/FileUtils.h"
+#include "log/KvQmtLog.h"
+#include "log/LoggerConfig.h"
 
 namespace KvQmtLogging {
 

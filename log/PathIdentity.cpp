@@ -1,8 +1,8 @@
-#include "PathIdentity.h"
+#include "log/PathIdentity.h"
 
 #include <vector>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace KvQmtLogging {
 

@@ -1,4 +1,4 @@
-#include "SecurityDescriptor.h"
+#include "log/SecurityDescriptor.h"
 
 #include <sddl.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace KvQmtLogging {
 

@@ -1,4 +1,4 @@
-#include "AdministratorCheck.h"
+#include "product/AdministratorCheck.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "AnsiText.h"
+#include "product/AnsiText.h"
 
 #include <windows.h>
 

@@ -1,11 +1,11 @@
-#include "DelayLoadResolver.h"
+#include "product/DelayLoadResolver.h"
 
 #include <vector>
 
-#include "AnsiText.h"
-#include "DelayLoadSystemCalls.h"
-#include "KvQmtLog.h"
-#include "RegistryView.h"
+#include "common/RegistryView.h"
+#include "log/KvQmtLog.h"
+#include "product/AnsiText.h"
+#include "product/DelayLoadSystemCalls.h"
 
 using KvQmtLogging::LogMessage;
 

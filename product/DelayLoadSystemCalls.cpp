@@ -1,4 +1,4 @@
-#include "DelayLoadSystemCalls.h"
+#include "product/DelayLoadSystemCalls.h"
 
 #include <atomic>
 

@@ -1,10 +1,10 @@
-#include "GuardedDelayLoadInit.h"
+#include "product/GuardedDelayLoadInit.h"
 
 #include <cstdio>
 
-#include "AnsiText.h"
-#include "DelayLoadResolver.h"
-#include "KvQmtLog.h"
+#include "log/KvQmtLog.h"
+#include "product/AnsiText.h"
+#include "product/DelayLoadResolver.h"
 
 using KvQmtLogging::LogMessage;
 

@@ -1,11 +1,11 @@
-#include "NX_Helpers.h"
+#include "product/NX_Helpers.h"
 
 #include <string>
 
-#include "KvQmtLog.h"
-#include "LenientDecimal.h"
-#include "ProductState.h"
-#include "Win32Registry.h"
+#include "log/KvQmtLog.h"
+#include "product/LenientDecimal.h"
+#include "product/ProductState.h"
+#include "product/Win32Registry.h"
 
 using namespace KvQmtLogging;
 

@@ -1,7 +1,7 @@
 #pragma once
 // The start-up flow's questions about the machine: may this copy run, which
 // product family is installed, and which road to take.
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace NX_Helpers {
 

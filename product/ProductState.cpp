@@ -1,8 +1,8 @@
-#include "ProductState.h"
+#include "product/ProductState.h"
 
-#include "KvQmtLog.h"
-#include "LenientDecimal.h"
-#include "Win32Registry.h"
+#include "log/KvQmtLog.h"
+#include "product/LenientDecimal.h"
+#include "product/Win32Registry.h"
 
 using namespace KvQmtLogging;
 

@@ -1,4 +1,4 @@
-#include "QmtIpcImports.h"
+#include "product/QmtIpcImports.h"
 
 #include <iterator>
 

@@ -6,7 +6,7 @@
 // that a missing library or entry becomes a result code.
 #include <windows.h>
 
-#include "DelayLoadResolver.h"
+#include "product/DelayLoadResolver.h"
 
 constexpr const char* kQmtIpcLibraryName = "QMTIPC.dll";
 constexpr unsigned kQmtIpcDelayLoadId = 100;

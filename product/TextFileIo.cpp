@@ -1,12 +1,12 @@
-#include "TextFileIo.h"
+#include "product/TextFileIo.h"
 
 #include <windows.h>
 
 #include <new>
 
-#include "FileReplacement.h"
-#include "KvQmtLog.h"
-#include "UniqueHandle.h"
+#include "common/FileReplacement.h"
+#include "common/UniqueHandle.h"
+#include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
 

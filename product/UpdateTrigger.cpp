@@ -1,14 +1,14 @@
-#include "UpdateTrigger.h"
+#include "product/UpdateTrigger.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
-#include "GuardedDelayLoadInit.h"
-#include "KvQmtLog.h"
-#include "QmtIpcImports.h"
-#include "TextFileIo.h"
-#include "UniqueHandle.h"
-#include "Win32Registry.h"
+#include "common/UniqueHandle.h"
+#include "log/KvQmtLog.h"
+#include "product/GuardedDelayLoadInit.h"
+#include "product/QmtIpcImports.h"
+#include "product/TextFileIo.h"
+#include "product/Win32Registry.h"
 
 using KvQmtLogging::LogMessage;
 

@@ -1,9 +1,9 @@
-#include "Win32Registry.h"
+#include "product/Win32Registry.h"
 
 #include <new>
 #include <vector>
 
-#include "AnsiText.h"
+#include "product/AnsiText.h"
 
 namespace {
 

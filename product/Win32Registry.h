@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "Registry.h"
-#include "RegistryView.h"
-#include "UniqueHandle.h"
+#include "common/RegistryView.h"
+#include "common/UniqueHandle.h"
+#include "product/Registry.h"
 
 // The registry layer over the Win32 API. Every key is opened in the 32-bit
 // view, where the product registers itself (RegistryView.h).

@@ -1,10 +1,10 @@
-#include "ActiveUserProxy.h"
+#include "stub/ActiveUserProxy.h"
 
 #include <sddl.h>
 
-#include "KvQmtLog.h"
-#include "QmtDownloadInstance.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "download/QmtDownloadInstance.h"
+#include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogDebug;
 using KvQmtLogging::LogInfo;

@@ -6,7 +6,7 @@
 // Nothing here fails the job; a failure only means that no proxy is set.
 #include <string>
 
-#include "SessionApi.h"
+#include "stub/SessionApi.h"
 
 // Below HKEY_USERS\<SID>.
 extern const wchar_t kInternetSettingsSubkey[];

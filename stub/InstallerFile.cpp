@@ -1,7 +1,7 @@
-#include "InstallerFile.h"
+#include "stub/InstallerFile.h"
 
-#include "KvQmtLog.h"
-#include "StubInstaller.h"
+#include "log/KvQmtLog.h"
+#include "stub/StubInstaller.h"
 
 using KvQmtLogging::LogError;
 using KvQmtLogging::LogMessage;

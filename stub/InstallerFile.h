@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 class InstallerFile {
 public:

@@ -1,7 +1,7 @@
 // What is chosen when the program is built: where the installer comes from
 // and how long its download may take. Alone in this file so that a build
 // for tests can link other values in its place.
-#include "StubInstaller.h"
+#include "stub/StubInstaller.h"
 
 #define KV_WIDEN2(text) L##text
 #define KV_WIDEN(text) KV_WIDEN2(text)

@@ -1,13 +1,13 @@
-#include "StubInstaller.h"
+#include "stub/StubInstaller.h"
 
 #include <memory>
 
-#include "DownloadCallback.h"
-#include "DownloadResult.h"
-#include "Downloader.h"
-#include "InstallerFile.h"
-#include "KvQmtLog.h"
-#include "SecurityAttributes.h"
+#include "download/DownloadCallback.h"
+#include "download/Downloader.h"
+#include "download/DownloadResult.h"
+#include "hosts/SecurityAttributes.h"
+#include "log/KvQmtLog.h"
+#include "stub/InstallerFile.h"
 
 using KvQmtLogging::LogDebug;
 using KvQmtLogging::LogError;

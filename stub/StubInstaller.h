@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <string>
 
-#include "DownloadWaiter.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "stub/DownloadWaiter.h"
 
 // By default http://download.k-vantor.com/NX/Retail/installer/2/K-VantorNetworkInstaller.exe;
 // the whole URL is chosen when the program is built (KV_INSTALLER_URL).

@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "StubInstaller.h"
+#include "stub/StubInstaller.h"
 
 const wchar_t kInstallerSigner[] = L"K-Vantor Corporation";
 

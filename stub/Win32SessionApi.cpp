@@ -1,4 +1,4 @@
-#include "SessionApi.h"
+#include "stub/SessionApi.h"
 
 Win32SessionApi& Win32SessionApi::Instance() {
     static Win32SessionApi instance;

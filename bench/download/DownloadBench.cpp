@@ -14,10 +14,10 @@
 
 #include <wininet.h>
 
-#include "Downloader.h"
-#include "KvQmtLog.h"
-#include "Logger.h"
-#include "TestServer.h"
+#include "download/Downloader.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
+#include "tests/download/TestServer.h"
 
 using DownloadTesting::TestServer;
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "KvQmtLog.h"
-#include "LogNames.h"
-#include "LogSettings.h"
-#include "Logger.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
+#include "log/LogNames.h"
+#include "log/LogSettings.h"
 
 using namespace KvQmtLogging;
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "TestFiles.h"
-#include "TestRegistry.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <string>
 #include <thread>
 
-#include "Chg2013_dc_upgrade_forcerApp.h"
-#include "ExitCode.h"
-#include "NX_Helpers.h"
-#include "TestLog.h"
-#include "TestRegistry.h"
-#include "WindowWatcher.h"
+#include "app/Chg2013_dc_upgrade_forcerApp.h"
+#include "app/ExitCode.h"
+#include "product/NX_Helpers.h"
+#include "tests/product/support/TestLog.h"
+#include "tests/product/support/TestRegistry.h"
+#include "tests/support/WindowWatcher.h"
 
 using testsupport::Contains;
 

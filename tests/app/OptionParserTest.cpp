@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "OptionParser.h"
-#include "RunOptions.h"
+#include "app/OptionParser.h"
+#include "app/RunOptions.h"
 
 namespace {
 

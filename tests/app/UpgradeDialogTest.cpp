@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "DialogDriver.h"
-#include "UpgradeDialog.h"
+#include "app/UpgradeDialog.h"
+#include "tests/support/DialogDriver.h"
 
 namespace {
 

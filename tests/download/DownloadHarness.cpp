@@ -1,11 +1,11 @@
-#include "DownloadHarness.h"
+#include "tests/download/DownloadHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "KvQmtLog.h"
-#include "Logger.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
 
 namespace DownloadTesting {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Downloader.h"
+#include "download/Downloader.h"
 
 namespace DownloadTesting {
 

@@ -3,11 +3,11 @@
 // file whose bytes differ from the server's is ever reported as a success.
 #include <gtest/gtest.h>
 
-#include "DownloadHarness.h"
-#include "DownloadResult.h"
-#include "SummaryMatch.h"
-#include "ServerTest.h"
-#include "TestServer.h"
+#include "download/DownloadResult.h"
+#include "tests/download/DownloadHarness.h"
+#include "tests/download/ServerTest.h"
+#include "tests/download/SummaryMatch.h"
+#include "tests/download/TestServer.h"
 
 using namespace DownloadTesting;
 

@@ -2,10 +2,10 @@
 // from the throw-away test CA that the prefix trusts while these tests run.
 #include <gtest/gtest.h>
 
-#include "DownloadHarness.h"
-#include "DownloadResult.h"
-#include "ServerTest.h"
-#include "TestServer.h"
+#include "download/DownloadResult.h"
+#include "tests/download/DownloadHarness.h"
+#include "tests/download/ServerTest.h"
+#include "tests/download/TestServer.h"
 
 using namespace DownloadTesting;
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "DownloadHarness.h"
-#include "DownloadResult.h"
-#include "TestServer.h"
+#include "download/DownloadResult.h"
+#include "tests/download/DownloadHarness.h"
+#include "tests/download/TestServer.h"
 
 using namespace DownloadTesting;
 

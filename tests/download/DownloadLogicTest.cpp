@@ -5,11 +5,11 @@
 
 #include <cwchar>
 
-#include "DownloadPolicy.h"
-#include "DownloadResult.h"
-#include "Header.h"
-#include "Url.h"
-#include "Win32ErrorText.h"
+#include "download/DownloadPolicy.h"
+#include "download/DownloadResult.h"
+#include "download/Header.h"
+#include "download/Url.h"
+#include "download/Win32ErrorText.h"
 
 using namespace QmtDownload;
 

@@ -3,12 +3,12 @@
 // the direct way worked. Attempts alternate only while nothing was received.
 #include <gtest/gtest.h>
 
-#include "DownloadHarness.h"
-#include "DownloadResult.h"
-#include "QmtDownloadInstance.h"
-#include "SummaryMatch.h"
-#include "ServerTest.h"
-#include "TestServer.h"
+#include "download/DownloadResult.h"
+#include "download/QmtDownloadInstance.h"
+#include "tests/download/DownloadHarness.h"
+#include "tests/download/ServerTest.h"
+#include "tests/download/SummaryMatch.h"
+#include "tests/download/TestServer.h"
 
 using namespace DownloadTesting;
 using QmtDownload::DownloadProxyDisabled;

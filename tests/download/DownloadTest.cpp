@@ -2,11 +2,11 @@
 // HEAD-then-GET decision, resuming, up-to-date copies, HTTP failures and retries.
 #include <gtest/gtest.h>
 
-#include "DownloadHarness.h"
-#include "DownloadResult.h"
-#include "SummaryMatch.h"
-#include "ServerTest.h"
-#include "TestServer.h"
+#include "download/DownloadResult.h"
+#include "tests/download/DownloadHarness.h"
+#include "tests/download/ServerTest.h"
+#include "tests/download/SummaryMatch.h"
+#include "tests/download/TestServer.h"
 
 using namespace DownloadTesting;
 using QmtDownload::DownloadUpToDate;

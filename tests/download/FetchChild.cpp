@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
-#include "Downloader.h"
-#include "KvQmtLog.h"
-#include "Logger.h"
+#include "download/Downloader.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // destination is measured, reset, written and settled.
 #include <gtest/gtest.h>
 
-#include "DownloadHarness.h"
-#include "File.h"
+#include "download/File.h"
+#include "tests/download/DownloadHarness.h"
 
 using namespace DownloadTesting;
 using QmtDownload::File;

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "DownloadHarness.h"
-#include "TestServer.h"
+#include "tests/download/DownloadHarness.h"
+#include "tests/download/TestServer.h"
 
 namespace DownloadTesting {
 

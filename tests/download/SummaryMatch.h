@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "DownloadHarness.h"
+#include "tests/download/DownloadHarness.h"
 
 namespace DownloadTesting {
 

@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "StubFixtures.h"
-#include "TestFiles.h"
-#include "TestRegistry.h"
-#include "TestServer.h"
-#include "ToolRun.h"
+#include "tests/download/TestServer.h"
+#include "tests/e2e/ToolRun.h"
+#include "tests/product/support/TestRegistry.h"
+#include "tests/stub/StubFixtures.h"
+#include "tests/support/TestFiles.h"
 
 using DownloadTesting::TestServer;
 using testsupport::Answer;

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "TestFiles.h"
-#include "TestLog.h"
-#include "UniqueHandle.h"
-#include "WindowWatcher.h"
+#include "common/UniqueHandle.h"
+#include "tests/product/support/TestLog.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/WindowWatcher.h"
 
 namespace testsupport {
 

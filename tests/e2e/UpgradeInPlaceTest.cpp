@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "TestRegistry.h"
-#include "ToolRun.h"
-#include "TriggerTestSupport.h"
+#include "tests/e2e/ToolRun.h"
+#include "tests/product/support/TestRegistry.h"
+#include "tests/trigger/TriggerTestSupport.h"
 
 using testsupport::Answer;
 using testsupport::Contains;

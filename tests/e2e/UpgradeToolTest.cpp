@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "NX_Helpers.h"
-#include "TestLog.h"
-#include "TestRegistry.h"
-#include "UniqueHandle.h"
-#include "ToolRun.h"
-#include "WindowWatcher.h"
+#include "common/UniqueHandle.h"
+#include "product/NX_Helpers.h"
+#include "tests/e2e/ToolRun.h"
+#include "tests/product/support/TestLog.h"
+#include "tests/product/support/TestRegistry.h"
+#include "tests/support/WindowWatcher.h"
 
 using testsupport::Contains;
 using testsupport::SeedProduct;

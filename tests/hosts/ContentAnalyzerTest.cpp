@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ContentAnalyzer.h"
+#include "hosts/ContentAnalyzer.h"
 
 namespace {
 

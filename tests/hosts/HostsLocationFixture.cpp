@@ -1,6 +1,6 @@
-#include "HostsLocationFixture.h"
+#include "tests/hosts/HostsLocationFixture.h"
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "HostsTestSupport.h"
+#include "tests/hosts/HostsTestSupport.h"
 
 class HostsLocationFixture : public ::testing::Test {
 protected:

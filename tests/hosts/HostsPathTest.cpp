@@ -2,8 +2,8 @@
 // root's folder.
 #include <cstdlib>
 
-#include "HostsLocationFixture.h"
-#include "HostsPath.h"
+#include "hosts/HostsPath.h"
+#include "tests/hosts/HostsLocationFixture.h"
 
 namespace {
 

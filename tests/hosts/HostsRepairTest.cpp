@@ -3,11 +3,11 @@
 // and, once, the real ones.
 #include <functional>
 
-#include "HostsFileChecker.h"
-#include "HostsLocationFixture.h"
-#include "HostsRepair.h"
-#include "RecordingSecurity.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "hosts/HostsFileChecker.h"
+#include "hosts/HostsRepair.h"
+#include "tests/hosts/HostsLocationFixture.h"
+#include "tests/hosts/RecordingSecurity.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "HostsTestSupport.h"
+#include "tests/hosts/HostsTestSupport.h"
 
 #include <atomic>
 #include <cstdio>
 
-#include "KvQmtLog.h"
-#include "Logger.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
 
 namespace {
 

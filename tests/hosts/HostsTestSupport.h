@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 // A fresh folder under the temporary folder, removed with everything in it
 // (attributes cleared first) when the object goes.

@@ -2,9 +2,9 @@
 // lines give back when written.
 #include <gtest/gtest.h>
 
-#include "File.h"
-#include "FileReaderWriter.h"
-#include "HostsTestSupport.h"
+#include "hosts/File.h"
+#include "hosts/FileReaderWriter.h"
+#include "tests/hosts/HostsTestSupport.h"
 
 namespace {
 

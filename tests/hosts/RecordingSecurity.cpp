@@ -1,4 +1,4 @@
-#include "RecordingSecurity.h"
+#include "tests/hosts/RecordingSecurity.h"
 
 #include <sddl.h>
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "SecurityOperations.h"
+#include "hosts/SecurityOperations.h"
 
 struct FakeObject {
     std::wstring dacl = L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";

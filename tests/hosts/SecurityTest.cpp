@@ -2,11 +2,11 @@
 // recording stand-in for the security calls.
 #include <gtest/gtest.h>
 
-#include "HostsFileChecker.h"
-#include "HostsTestSupport.h"
-#include "OwnershipTaker.h"
-#include "RecordingSecurity.h"
-#include "SecurityAttributes.h"
+#include "hosts/HostsFileChecker.h"
+#include "hosts/OwnershipTaker.h"
+#include "hosts/SecurityAttributes.h"
+#include "tests/hosts/HostsTestSupport.h"
+#include "tests/hosts/RecordingSecurity.h"
 
 namespace {
 

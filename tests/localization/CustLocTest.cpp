@@ -5,7 +5,7 @@
 #include <vector>
 #include <string>
 
-#include "CustLoc.h"
+#include "localization/CustLoc.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <map>
 #include <string>
 
-#include "KvQmtLog.h"
-#include "Language.h"
-#include "Logger.h"
-#include "RegistryView.h"
-#include "UniqueHandle.h"
+#include "common/RegistryView.h"
+#include "common/UniqueHandle.h"
+#include "localization/Language.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
 
 namespace {
 

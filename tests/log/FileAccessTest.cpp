@@ -6,10 +6,10 @@
 #include <thread>
 #include <cwctype>
 
-#include "FileAccessContinuous.h"
-#include "FileAccessTransient.h"
-#include "LogNames.h"
-#include "LogTestSupport.h"
+#include "log/FileAccessContinuous.h"
+#include "log/FileAccessTransient.h"
+#include "log/LogNames.h"
+#include "tests/log/LogTestSupport.h"
 
 using namespace KvQmtLogging;
 using namespace LogTest;

@@ -7,8 +7,8 @@
 #include <map>
 #include <vector>
 
-#include "LogNames.h"
-#include "LoggerFixture.h"
+#include "log/LogNames.h"
+#include "tests/log/LoggerFixture.h"
 
 using namespace KvQmtLogging;
 using namespace LogTest;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "LogFormat.h"
-#include "LogNames.h"
+#include "log/LogFormat.h"
+#include "log/LogNames.h"
 
 using namespace KvQmtLogging;
 

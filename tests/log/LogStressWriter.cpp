@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "KvQmtLog.h"
-#include "Logger.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 6) return 2;

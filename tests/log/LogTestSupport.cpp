@@ -1,4 +1,4 @@
-#include "LogTestSupport.h"
+#include "tests/log/LogTestSupport.h"
 
 #include <gtest/gtest.h>
 

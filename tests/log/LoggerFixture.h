@@ -1,7 +1,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include "LogTestSupport.h"
+#include "tests/log/LogTestSupport.h"
 
 // A private component for each test: its settings keys and its log folder are
 // removed before and after.

@@ -2,9 +2,9 @@
 // these tests run alone (RUN_SERIAL) and restore the key.
 #include <gtest/gtest.h>
 
-#include "LogSettings.h"
-#include "Logger.h"
-#include "LoggerFixture.h"
+#include "log/Logger.h"
+#include "log/LogSettings.h"
+#include "tests/log/LoggerFixture.h"
 
 using namespace KvQmtLogging;
 using namespace LogTest;

@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "KvQmtLog.h"
-#include "LogSettings.h"
-#include "Logger.h"
-#include "LoggerFixture.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
+#include "log/LogSettings.h"
+#include "tests/log/LoggerFixture.h"
 
 using namespace KvQmtLogging;
 using namespace LogTest;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "AdministratorCheck.h"
+#include "product/AdministratorCheck.h"
 
 namespace {
 

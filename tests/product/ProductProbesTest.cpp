@@ -5,12 +5,12 @@
 #include <string>
 #include <thread>
 
-#include "LenientDecimal.h"
-#include "Logger.h"
-#include "NX_Helpers.h"
-#include "ProductState.h"
-#include "TestLog.h"
-#include "TestRegistry.h"
+#include "log/Logger.h"
+#include "product/LenientDecimal.h"
+#include "product/NX_Helpers.h"
+#include "product/ProductState.h"
+#include "tests/product/support/TestLog.h"
+#include "tests/product/support/TestRegistry.h"
 
 using testsupport::Contains;
 using testsupport::LogMark;

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "AnsiText.h"
-#include "TestRegistry.h"
-#include "Win32Registry.h"
+#include "product/AnsiText.h"
+#include "product/Win32Registry.h"
+#include "tests/product/support/TestRegistry.h"
 
 using testsupport::SetRawValue;
 using testsupport::View;

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "ActiveUserProxy.h"
-#include "FakeSessions.h"
-#include "QmtDownloadInstance.h"
-#include "StubTestLog.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "download/QmtDownloadInstance.h"
+#include "stub/ActiveUserProxy.h"
+#include "tests/stub/FakeSessions.h"
+#include "tests/stub/StubTestLog.h"
 
 namespace {
 

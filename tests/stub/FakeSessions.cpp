@@ -1,4 +1,4 @@
-#include "FakeSessions.h"
+#include "tests/stub/FakeSessions.h"
 
 #include <sddl.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "SessionApi.h"
+#include "stub/SessionApi.h"
 
 struct FakeSession {
     DWORD id;

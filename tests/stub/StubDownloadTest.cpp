@@ -5,13 +5,13 @@
 
 #include <string>
 
-#include "PleaseWaitWaiter.h"
-#include "QmtDownloadInstance.h"
-#include "StubFixtures.h"
-#include "StubInstaller.h"
-#include "StubTestLog.h"
-#include "TestServer.h"
-#include "UpgradeDialog.h"
+#include "app/PleaseWaitWaiter.h"
+#include "app/UpgradeDialog.h"
+#include "download/QmtDownloadInstance.h"
+#include "stub/StubInstaller.h"
+#include "tests/download/TestServer.h"
+#include "tests/stub/StubFixtures.h"
+#include "tests/stub/StubTestLog.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // (make-signed-fixtures.sh), by their Windows path in the prefix.
 #include <string>
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 #ifndef KV_STUB_FIXTURE_DIR
 #error "KV_STUB_FIXTURE_DIR names the folder of the signed fixtures"

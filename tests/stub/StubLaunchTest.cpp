@@ -4,13 +4,13 @@
 
 #include <string>
 
-#include "InstallerFile.h"
-#include "PleaseWaitWaiter.h"
-#include "StubFixtures.h"
-#include "StubInstaller.h"
-#include "StubTestLog.h"
-#include "UniqueHandle.h"
-#include "UpgradeDialog.h"
+#include "app/PleaseWaitWaiter.h"
+#include "app/UpgradeDialog.h"
+#include "common/UniqueHandle.h"
+#include "stub/InstallerFile.h"
+#include "stub/StubInstaller.h"
+#include "tests/stub/StubFixtures.h"
+#include "tests/stub/StubTestLog.h"
 
 namespace {
 

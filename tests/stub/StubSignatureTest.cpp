@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "StubFixtures.h"
-#include "StubInstaller.h"
+#include "stub/StubInstaller.h"
+#include "tests/stub/StubFixtures.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "StubTestLog.h"
+#include "tests/stub/StubTestLog.h"
 
 #include <string>
 
-#include "KvQmtLog.h"
-#include "RegistryView.h"
-#include "UniqueHandle.h"
+#include "common/RegistryView.h"
+#include "common/UniqueHandle.h"
+#include "log/KvQmtLog.h"
 
 void ConfigureStubTestLog(const wchar_t* logName) {
     // A key of this program's log name alone: other programs keep their level.

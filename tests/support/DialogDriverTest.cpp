@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "DialogDriver.h"
-#include "TestDialog.h"
+#include "tests/support/DialogDriver.h"
+#include "tests/support/TestDialog.h"
 
 using DialogDriver::InputMethod;
 using namespace testdialog;

@@ -1,9 +1,9 @@
-#include "TestDialog.h"
+#include "tests/support/TestDialog.h"
 
 #include <thread>
 #include <vector>
 
-#include "DialogDriver.h"
+#include "tests/support/DialogDriver.h"
 
 namespace testdialog {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace testsupport {
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "DialogDriver.h"
+#include "tests/support/DialogDriver.h"
 
 namespace testsupport {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "DialogDriver.h"
-#include "TestFiles.h"
-#include "TestDialog.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "tests/support/DialogDriver.h"
+#include "tests/support/TestDialog.h"
+#include "tests/support/TestFiles.h"
 
 using namespace testdialog;
 

@@ -13,13 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "DelayLoadResolver.h"
-#include "DelayLoadSystemCalls.h"
-#include "GuardedDelayLoadInit.h"
-#include "QmtIpcImports.h"
-#include "RegistryView.h"
-#include "TestRegistry.h"
-#include "TriggerTestSupport.h"
+#include "common/RegistryView.h"
+#include "product/DelayLoadResolver.h"
+#include "product/DelayLoadSystemCalls.h"
+#include "product/GuardedDelayLoadInit.h"
+#include "product/QmtIpcImports.h"
+#include "tests/product/support/TestRegistry.h"
+#include "tests/trigger/TriggerTestSupport.h"
 
 using triggertest::Narrow;
 using triggertest::ScratchFolder;

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "TestLog.h"
-#include "TextFileIo.h"
-#include "TriggerTestSupport.h"
-#include "UpdateTrigger.h"
+#include "product/TextFileIo.h"
+#include "product/UpdateTrigger.h"
+#include "tests/product/support/TestLog.h"
+#include "tests/trigger/TriggerTestSupport.h"
 
 using testsupport::Contains;
 using triggertest::FileHolder;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "TestFiles.h"
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
+#include "tests/support/TestFiles.h"
 
 namespace triggertest {
 

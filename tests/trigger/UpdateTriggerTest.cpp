@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "DelayLoadResolver.h"
-#include "Logger.h"
-#include "QmtIpcImports.h"
-#include "RegistryView.h"
-#include "TestLog.h"
-#include "TestRegistry.h"
-#include "TriggerTestSupport.h"
-#include "UpdateTrigger.h"
+#include "common/RegistryView.h"
+#include "log/Logger.h"
+#include "product/DelayLoadResolver.h"
+#include "product/QmtIpcImports.h"
+#include "product/UpdateTrigger.h"
+#include "tests/product/support/TestLog.h"
+#include "tests/product/support/TestRegistry.h"
+#include "tests/trigger/TriggerTestSupport.h"
 
 using testsupport::Contains;
 using triggertest::ScratchFolder;

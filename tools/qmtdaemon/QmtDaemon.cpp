@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "QmtIpcWire.h"
+#include "tools/qmtipc/QmtIpcWire.h"
 
 namespace {
 

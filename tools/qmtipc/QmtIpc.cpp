@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "QmtIpcWire.h"
+#include "tools/qmtipc/QmtIpcWire.h"
 
 namespace {
 

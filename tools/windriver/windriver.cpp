@@ -27,7 +27,7 @@
 #include <cwchar>
 #include <string>
 
-#include "DialogDriver.h"
+#include "tests/support/DialogDriver.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "UniqueHandle.h"
+#include "common/UniqueHandle.h"
 
 namespace testsupport {
 

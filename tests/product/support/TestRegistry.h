@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "RegistryView.h"
-#include "UniqueHandle.h"
+#include "common/RegistryView.h"
+#include "common/UniqueHandle.h"
 
 namespace testsupport {
 
