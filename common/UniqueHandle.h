@@ -5,6 +5,8 @@
 
 #include <utility>
 
+#include "common/LastErrorKeeper.h"
+
 namespace kv {
 
 template <typename Traits>
@@ -32,9 +34,8 @@ public:
     void reset(pointer value = Traits::invalid()) noexcept {
         pointer old = std::exchange(value_, value);
         if (old != Traits::invalid()) {
-            const DWORD lastError = ::GetLastError();
+            LastErrorKeeper keeper;
             Traits::close(old);
-            ::SetLastError(lastError);
         }
     }
 

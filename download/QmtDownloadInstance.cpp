@@ -44,7 +44,7 @@ void QmtDownloadInstance::Destroy() {
 }
 
 HINTERNET QmtDownloadInstance::GetHandle() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     if (!session_) {
         session_.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                                        INTERNET_FLAG_ASYNC));
@@ -58,7 +58,7 @@ HINTERNET QmtDownloadInstance::GetHandle() {
 }
 
 HINTERNET QmtDownloadInstance::GetProxyHandle() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     if (proxy_ && !proxySession_) {
         proxySession_.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PROXY, proxy_->c_str(), nullptr,
                                             INTERNET_FLAG_ASYNC));
@@ -75,13 +75,13 @@ void QmtDownloadInstance::SetProxy(const wchar_t* proxy) {
     const bool clear = proxy == nullptr || *proxy == L'\0';
     KvQmtLogging::LogMessage(KvQmtLogging::LogInfo, L"%s: Setting proxy to '%s'",
                              L"QmtDownload::QmtDownloadInstance::SetProxy", clear ? L"<disabled>" : proxy);
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     proxy_ = clear ? nullptr : std::make_unique<std::wstring>(proxy);
     proxySession_.reset();
 }
 
 bool QmtDownloadInstance::HasProxy() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     return proxy_ != nullptr;
 }
 

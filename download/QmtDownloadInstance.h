@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "download/CriticalSection.h"
+#include "common/CriticalSection.h"
 #include "download/InternetHandle.h"
 #include "log/Logger.h"
 
@@ -41,7 +41,7 @@ private:
 
     unique_hinternet session_;
     unique_hinternet proxySession_;
-    CriticalSection lock_;
+    kv::CriticalSection lock_;
     KvQmtLogging::Logger summaryLog_;
     std::unique_ptr<std::wstring> proxy_;
 };

@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 
+#include "common/LastErrorKeeper.h"
 #include "common/UniqueHandle.h"
 #include "download/QmtDownloadInstance.h"
 #include "log/KvQmtLog.h"
@@ -29,9 +30,8 @@ public:
 
     void reset() {
         if (memory_) {
-            const DWORD lastError = ::GetLastError();
+            kv::LastErrorKeeper keeper;
             sessions_.FreeMemory(memory_);
-            ::SetLastError(lastError);
             memory_ = nullptr;
         }
     }

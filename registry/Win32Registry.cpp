@@ -1,9 +1,9 @@
-#include "product/Win32Registry.h"
+#include "registry/Win32Registry.h"
 
 #include <new>
 #include <vector>
 
-#include "product/AnsiText.h"
+#include "registry/AnsiText.h"
 
 namespace {
 
