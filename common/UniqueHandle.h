@@ -1,6 +1,8 @@
 #pragma once
 // One move-only owner for every kind of Win32 handle. The close function and the
 // empty value come from a traits type, so that each handle kind is one line.
+// The kinds every layer uses are here; a kind that one subsystem alone uses
+// (GDI font, WinINet handle, SID) has its traits in kv::traits beside its users.
 #include <windows.h>
 
 #include <utility>

@@ -1,6 +1,5 @@
 #include "download/QmtDownloadInstance.h"
 
-#include <atomic>
 #include <cstdlib>
 
 #include "download/Win32ErrorText.h"
@@ -13,10 +12,6 @@ namespace {
 
 const wchar_t kUserAgent[] = L"KvQmtDownload";
 
-// 0 not made, 1 being made, 2 ready.
-std::atomic<LONG> g_instanceState{0};
-QmtDownloadInstance* g_instance = nullptr;
-
 }  // namespace
 
 QmtDownloadInstance::QmtDownloadInstance() {
@@ -24,24 +19,7 @@ QmtDownloadInstance::QmtDownloadInstance() {
                           L"downloaded_files");
 }
 
-QmtDownloadInstance& QmtDownloadInstance::Get() {
-    if (g_instanceState.load(std::memory_order_acquire) != 2) {
-        LONG expected = 0;
-        if (g_instanceState.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
-            g_instance = new QmtDownloadInstance();
-            std::atexit(&QmtDownloadInstance::Destroy);
-            g_instanceState.store(2, std::memory_order_release);
-        } else {
-            while (g_instanceState.load(std::memory_order_acquire) != 2) ::SwitchToThread();
-        }
-    }
-    return *g_instance;
-}
-
-void QmtDownloadInstance::Destroy() {
-    delete g_instance;
-    g_instance = nullptr;
-}
+QmtDownloadInstance& QmtDownloadInstance::Get() { return kv::ProcessWide<QmtDownloadInstance>::Get(); }
 
 HINTERNET QmtDownloadInstance::GetHandle() {
     kv::CriticalSectionHold hold(lock_);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/CriticalSection.h"
+#include "common/ProcessWide.h"
 #include "download/InternetHandle.h"
 #include "log/Logger.h"
 
@@ -37,7 +38,7 @@ private:
     QmtDownloadInstance();
     // The summary log ends with its end marker, not the auto-closed one.
     ~QmtDownloadInstance() { summaryLog_.EndLog(); }
-    static void Destroy();
+    friend class kv::ProcessWide<QmtDownloadInstance>;
 
     unique_hinternet session_;
     unique_hinternet proxySession_;
