@@ -7,6 +7,7 @@
 #include "app/PleaseWaitWaiter.h"
 #include "app/QuietWaiter.h"
 #include "app/UpgradeDialog.h"
+#include "common/LastErrorKeeper.h"
 #include "common/UniqueHandle.h"
 #include "hosts/HostsRepair.h"
 #include "localization/CustLoc.h"
@@ -47,9 +48,10 @@ Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations&
     : CWinApp(nullptr), m_membership(membership), m_station(station) {
     // Runs before the entry point: whatever error the runtime's start-up left
     // behind stays for it to see.
-    const DWORD lastError = ::GetLastError();
-    GetLogger().Configure(0, L"OvSA", L"dc_upgrade_tool");
-    ::SetLastError(lastError);
+    {
+        kv::LastErrorKeeper keeper;
+        GetLogger().Configure(0, L"OvSA", L"dc_upgrade_tool");
+    }
     m_pCustLoc = CustLoc::Instance();
 }
 

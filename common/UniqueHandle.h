@@ -1,9 +1,13 @@
 #pragma once
 // One move-only owner for every kind of Win32 handle. The close function and the
 // empty value come from a traits type, so that each handle kind is one line.
+// The kinds every layer uses are here; a kind that one subsystem alone uses
+// (GDI font, WinINet handle, SID) has its traits in kv::traits beside its users.
 #include <windows.h>
 
 #include <utility>
+
+#include "common/LastErrorKeeper.h"
 
 namespace kv {
 
@@ -32,9 +36,8 @@ public:
     void reset(pointer value = Traits::invalid()) noexcept {
         pointer old = std::exchange(value_, value);
         if (old != Traits::invalid()) {
-            const DWORD lastError = ::GetLastError();
+            LastErrorKeeper keeper;
             Traits::close(old);
-            ::SetLastError(lastError);
         }
     }
 

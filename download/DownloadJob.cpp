@@ -19,17 +19,17 @@ DownloadJob::DownloadJob(const wchar_t* url, DWORD stallLimitMs, DWORD overallLi
       idle_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
 
 HINTERNET DownloadJob::Request() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     return request_.get();
 }
 
 void DownloadJob::SetRequest(HINTERNET request) {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     request_.reset(request);
 }
 
 void DownloadJob::MarkAborted(WatchdogVerdict reason) {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     aborted_ = reason;
     if (reason == WatchdogVerdict::Overdue) overdue_ = true;
     abortStage_ = 1;
@@ -40,7 +40,7 @@ void DownloadJob::MarkAborted(WatchdogVerdict reason) {
 void DownloadJob::CloseRequestNow() {
     HINTERNET request = nullptr;
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         request = request_.release();
     }
     if (request) ::InternetCloseHandle(request);
@@ -48,14 +48,14 @@ void DownloadJob::CloseRequestNow() {
 
 DWORD DownloadJob::AbortError() {
     if (cancelRequested_.load()) return ERROR_INTERNET_OPERATION_CANCELLED;
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     return aborted_ == WatchdogVerdict::InTime ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_INTERNET_TIMEOUT);
 }
 
 DownloadJob::~DownloadJob() = default;
 
 bool DownloadJob::Claim(DownloadCallback callback, void* context) {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     if (running_.load()) return false;
     running_.store(true);
     ::ResetEvent(idle_.get());
@@ -98,7 +98,7 @@ void DownloadJob::CloseConnection() {
 
 void DownloadJob::ResetForRequest() {
     lastActivity_.store(::GetTickCount());
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     result_ = 0;
     win32Error_ = 0;
     step_ = StepSend;
@@ -107,18 +107,18 @@ void DownloadJob::ResetForRequest() {
 }
 
 void DownloadJob::SetStep(DownloadStep step) {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     if (step == StepDone || step_ != StepDone) step_ = step;
 }
 
 DownloadStep DownloadJob::GetStep() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     return step_;
 }
 
 void DownloadJob::SetResult(DWORD result) {
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         // The first failure of a request is the one reported.
         if (result != 0 && result_ == 0) result_ = result;
     }
@@ -126,13 +126,13 @@ void DownloadJob::SetResult(DWORD result) {
 }
 
 DWORD DownloadJob::GetResult() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     return result_;
 }
 
 void DownloadJob::MapWin32Error(DWORD error) {
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         win32Error_ = error;
     }
     if (error == 0) {
@@ -148,7 +148,7 @@ bool DownloadJob::ShouldRetry() {
     DWORD win32Error = 0;
     bool overdue = false;
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         result = result_;
         win32Error = win32Error_;
         overdue = overdue_;
@@ -158,7 +158,7 @@ bool DownloadJob::ShouldRetry() {
                L"QmtDownload::DownloadJob::ShouldRetry", retries_, ResultName(result), win32Error);
     ++retries_;
     ToggleProxy();
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     result_ = 0;
     win32Error_ = 0;
     return true;
@@ -198,7 +198,7 @@ void DownloadJob::JobComplete() {
     DownloadCallback callback = nullptr;
     void* context = nullptr;
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         if (!running_.load()) {
             // Never a second end for one start.
             LogMessage(KvQmtLogging::LogError, L"%s: Download already reported as finished",
@@ -222,7 +222,7 @@ void DownloadJob::LogSummary() {
     DWORD result = 0;
     DWORD win32Error = 0;
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         result = result_;
         win32Error = win32Error_;
     }

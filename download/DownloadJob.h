@@ -6,7 +6,7 @@
 #include <atomic>
 #include <memory>
 
-#include "download/CriticalSection.h"
+#include "common/CriticalSection.h"
 #include "download/DownloadCallback.h"
 #include "download/File.h"
 #include "download/Header.h"
@@ -71,7 +71,7 @@ protected:
     DownloadStep step_ = StepDone;
     unique_hinternet connection_;
     unique_hinternet request_;
-    CriticalSection lock_;
+    kv::CriticalSection lock_;
     DWORD win32Error_ = 0;
     DWORD result_ = 0;
     DWORD startTick_ = 0;

@@ -53,7 +53,7 @@ void Downloader::CheckProgress() {
     bool completedSince = false;
     DWORD since = 0;
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         if (abandoned_) return;
         stage = abortStage_;
         since = now - abortTick_;
@@ -80,13 +80,13 @@ void Downloader::CheckProgress() {
     if (stage == 1) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: The request did not end, closing it", name);
         CloseRequestNow();
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         abortStage_ = 2;
         abortTick_ = now;
         return;
     }
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         if (entries_ != entriesAtAbort_) return;
         // From here no completion of the lost operation reaches the job.
         abandoned_ = true;
@@ -163,7 +163,7 @@ void Downloader::StartFresh(const wchar_t* path, HANDLE created, DownloadCallbac
     file_ = std::make_unique<File>(path, File::Created{own});
     if (!file_->isOpen()) {
         {
-            CriticalSectionHold hold(lock_);
+            kv::CriticalSectionHold hold(lock_);
             win32Error_ = ERROR_INVALID_HANDLE;
         }
         SetResult(FileAccess);
@@ -181,7 +181,7 @@ void Downloader::Start(const wchar_t* path, DownloadCallback callback, void* con
     const DWORD openError = file_->OpenIfExists();
     if (openError != ERROR_SUCCESS) {
         {
-            CriticalSectionHold hold(lock_);
+            kv::CriticalSectionHold hold(lock_);
             win32Error_ = openError;
         }
         SetResult(FileAccess);
@@ -203,7 +203,7 @@ void Downloader::Start(const wchar_t* path, DownloadCallback callback, void* con
 }
 
 bool Downloader::Begin() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     result_ = 0;
     retries_ = 0;
     win32Error_ = 0;
@@ -300,7 +300,7 @@ void Downloader::ProcessJob(DWORD error) {
     // Whatever WinINet reports for a request that was closed under it, the
     // reason it was closed is the result.
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         if (abandoned_) return;
         ++entries_;
     }
@@ -479,7 +479,7 @@ bool Downloader::HasFileChanged(const Header* header) const {
 void Downloader::CloseRequest() {
     unique_hinternet request;
     {
-        CriticalSectionHold hold(lock_);
+        kv::CriticalSectionHold hold(lock_);
         request.reset(request_.release());
     }
     if (request) ::InternetSetStatusCallbackW(request.get(), nullptr);

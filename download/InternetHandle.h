@@ -5,14 +5,16 @@
 
 #include "common/UniqueHandle.h"
 
-namespace QmtDownload {
-
-struct InternetHandleTraits {
+namespace kv::traits {
+struct InternetHandle {
     using pointer = HINTERNET;
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer h) noexcept { ::InternetCloseHandle(h); }
 };
+}  // namespace kv::traits
 
-using unique_hinternet = kv::unique_any<InternetHandleTraits>;
+namespace QmtDownload {
+
+using unique_hinternet = kv::unique_any<kv::traits::InternetHandle>;
 
 }  // namespace QmtDownload

@@ -1,6 +1,5 @@
 #include "download/QmtDownloadInstance.h"
 
-#include <atomic>
 #include <cstdlib>
 
 #include "download/Win32ErrorText.h"
@@ -13,10 +12,6 @@ namespace {
 
 const wchar_t kUserAgent[] = L"KvQmtDownload";
 
-// 0 not made, 1 being made, 2 ready.
-std::atomic<LONG> g_instanceState{0};
-QmtDownloadInstance* g_instance = nullptr;
-
 }  // namespace
 
 QmtDownloadInstance::QmtDownloadInstance() {
@@ -24,27 +19,10 @@ QmtDownloadInstance::QmtDownloadInstance() {
                           L"downloaded_files");
 }
 
-QmtDownloadInstance& QmtDownloadInstance::Get() {
-    if (g_instanceState.load(std::memory_order_acquire) != 2) {
-        LONG expected = 0;
-        if (g_instanceState.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
-            g_instance = new QmtDownloadInstance();
-            std::atexit(&QmtDownloadInstance::Destroy);
-            g_instanceState.store(2, std::memory_order_release);
-        } else {
-            while (g_instanceState.load(std::memory_order_acquire) != 2) ::SwitchToThread();
-        }
-    }
-    return *g_instance;
-}
-
-void QmtDownloadInstance::Destroy() {
-    delete g_instance;
-    g_instance = nullptr;
-}
+QmtDownloadInstance& QmtDownloadInstance::Get() { return kv::ProcessWide<QmtDownloadInstance>::Get(); }
 
 HINTERNET QmtDownloadInstance::GetHandle() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     if (!session_) {
         session_.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                                        INTERNET_FLAG_ASYNC));
@@ -58,7 +36,7 @@ HINTERNET QmtDownloadInstance::GetHandle() {
 }
 
 HINTERNET QmtDownloadInstance::GetProxyHandle() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     if (proxy_ && !proxySession_) {
         proxySession_.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PROXY, proxy_->c_str(), nullptr,
                                             INTERNET_FLAG_ASYNC));
@@ -75,13 +53,13 @@ void QmtDownloadInstance::SetProxy(const wchar_t* proxy) {
     const bool clear = proxy == nullptr || *proxy == L'\0';
     KvQmtLogging::LogMessage(KvQmtLogging::LogInfo, L"%s: Setting proxy to '%s'",
                              L"QmtDownload::QmtDownloadInstance::SetProxy", clear ? L"<disabled>" : proxy);
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     proxy_ = clear ? nullptr : std::make_unique<std::wstring>(proxy);
     proxySession_.reset();
 }
 
 bool QmtDownloadInstance::HasProxy() {
-    CriticalSectionHold hold(lock_);
+    kv::CriticalSectionHold hold(lock_);
     return proxy_ != nullptr;
 }
 

@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "download/CriticalSection.h"
+#include "common/CriticalSection.h"
+#include "common/ProcessWide.h"
 #include "download/InternetHandle.h"
 #include "log/Logger.h"
 
@@ -37,11 +38,11 @@ private:
     QmtDownloadInstance();
     // The summary log ends with its end marker, not the auto-closed one.
     ~QmtDownloadInstance() { summaryLog_.EndLog(); }
-    static void Destroy();
+    friend class kv::ProcessWide<QmtDownloadInstance>;
 
     unique_hinternet session_;
     unique_hinternet proxySession_;
-    CriticalSection lock_;
+    kv::CriticalSection lock_;
     KvQmtLogging::Logger summaryLog_;
     std::unique_ptr<std::wstring> proxy_;
 };

@@ -2,10 +2,12 @@
 
 #include <cwchar>
 
+#include "common/LastErrorKeeper.h"
+
 namespace QmtDownload {
 
 Win32ErrorText FormatWin32Error(DWORD error) {
-    const DWORD lastError = ::GetLastError();
+    kv::LastErrorKeeper keeper;
     Win32ErrorText result;
     wchar_t* const text = result.text_;
     const size_t capacity = Win32ErrorText::kCapacity;
@@ -23,7 +25,6 @@ Win32ErrorText FormatWin32Error(DWORD error) {
     for (wchar_t* p = text; *p; ++p) {
         if (*p == L'\r' || *p == L'\n') *p = L' ';
     }
-    ::SetLastError(lastError);
     return result;
 }
 

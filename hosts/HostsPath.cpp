@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "common/RegistryString.h"
 #include "common/UniqueHandle.h"
 #include "log/KvQmtLog.h"
 
@@ -15,27 +16,22 @@ const wchar_t kParametersKey[] = L"System\\CurrentControlSet\\Services\\Tcpip\\P
 const wchar_t kDatabasePathValue[] = L"DataBasePath";
 const DWORD kPathUnits = 260;
 
-// The value as text, terminated, or false with the reason logged. A value of
-// another type, or one stored without its terminator, must not be read past
-// its end.
+// The value as text, or false with the reason logged.
 bool QueryDatabasePath(HKEY key, std::wstring& text) {
     static const wchar_t* const kName = L"HostsPath::filePathFromRegistry";
-    wchar_t buffer[kPathUnits + 1] = {};
-    DWORD type = REG_NONE;
-    DWORD size = kPathUnits * sizeof(wchar_t);
-    const LONG error = ::RegQueryValueExW(key, kDatabasePathValue, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(buffer), &size);
-    if (error != ERROR_SUCCESS) {
+    const kv::RegistryStringRead read = kv::ReadRegistryString(
+        key, kDatabasePathValue, kv::RegistryStringTypes::PlainOrExpandable, kPathUnits * sizeof(wchar_t), text);
+    const LONG error = read.error;
+    const DWORD type = read.type;
+    if (read.outcome != kv::RegistryStringRead::Read && read.outcome != kv::RegistryStringRead::WrongType) {
         LogMessage(KvQmtLogging::LogError, L"%s: RegQueryValueEx failed, error %ld", kName, error);
         return false;
     }
-    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+    if (!read) {
         LogMessage(KvQmtLogging::LogError, L"%s: %s has type %lu, not a string", kName, kDatabasePathValue, type);
         return false;
     }
     LogMessage(KvQmtLogging::LogDebug, L"%s: RegQueryValueEx succeed", kName);
-    buffer[size / sizeof(wchar_t)] = L'\0';
-    text = buffer;
     return true;
 }
 

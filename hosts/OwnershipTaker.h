@@ -10,13 +10,13 @@
 
 #include "common/UniqueHandle.h"
 
-namespace hosts_traits {
+namespace kv::traits {
 struct Sid {
     using pointer = PSID;
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer sid) noexcept { ::FreeSid(sid); }
 };
-}  // namespace hosts_traits
+}  // namespace kv::traits
 
 // The own process token and the privileges enabled through it during one
 // repair. Each privilege's state before it was first enabled is kept and
@@ -59,7 +59,7 @@ public:
 
 private:
     ProcessPrivileges& privileges_;
-    kv::unique_any<hosts_traits::Sid> administrators_;
+    kv::unique_any<kv::traits::Sid> administrators_;
     SECURITY_DESCRIPTOR descriptor_{};
 };
 

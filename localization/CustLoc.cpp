@@ -4,20 +4,12 @@
 #include <cwctype>
 #include <new>
 
+#include "common/ProcessWide.h"
 #include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogMessage;
 
 namespace {
-
-// 0 not begun, 1 in progress, 2 done.
-volatile LONG g_instanceState = 0;
-CustLoc* g_instance = nullptr;
-
-void DeleteInstance() {
-    delete g_instance;
-    g_instance = nullptr;
-}
 
 bool StartsName(wchar_t c) { return c >= 0x41 && c <= 0x7A; }
 
@@ -38,18 +30,7 @@ std::wstring LowerCased(std::wstring text) {
 
 }  // namespace
 
-CustLoc* CustLoc::Instance() {
-    if (g_instanceState != 2) {
-        if (InterlockedCompareExchange(&g_instanceState, 1, 0) == 0) {
-            g_instance = new CustLoc();
-            std::atexit(DeleteInstance);
-            InterlockedCompareExchange(&g_instanceState, 2, 1);
-        } else {
-            while (g_instanceState != 2) SwitchToThread();
-        }
-    }
-    return g_instance;
-}
+CustLoc* CustLoc::Instance() { return &kv::ProcessWide<CustLoc>::Get(); }
 
 bool CustLoc::ParseResources(HMODULE module, WORD resourceId) {
     table_.clear();

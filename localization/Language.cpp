@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "log/KvQmtLog.h"
-#include "product/Win32Registry.h"
+#include "registry/Win32Registry.h"
 
 using KvQmtLogging::LogMessage;
 

@@ -1,7 +1,7 @@
 #include "log/FileAccessBase.h"
 
 #include "log/LogNames.h"
-#include "log/SecurityDescriptor.h"
+#include "common/SddlSecurityAttributes.h"
 
 namespace KvQmtLogging {
 
@@ -9,10 +9,10 @@ namespace {
 const unsigned kMaxRotateCount = 99;
 const DWORD kMinMaxSize = 3;
 
-const char kLogMutexSddl[] =
-    "D:(D;OICI;GA;;;AN)(A;OICI;GA;;;BA)(A;OICI;GA;;;LA)(A;OICI;GA;;;SY)"
-    "(A;OICI;GRGWGX;;;AU)(A;OICI;GRGWGX;;;BU)(A;OICI;GRGWGX;;;BG)";
-const char kEveryoneFullAccessSddl[] = "D:(A;OICI;GA;;;WD)";
+const wchar_t kLogMutexSddl[] =
+    L"D:(D;OICI;GA;;;AN)(A;OICI;GA;;;BA)(A;OICI;GA;;;LA)(A;OICI;GA;;;SY)"
+    L"(A;OICI;GRGWGX;;;AU)(A;OICI;GRGWGX;;;BU)(A;OICI;GRGWGX;;;BG)";
+const wchar_t kEveryoneFullAccessSddl[] = L"D:(A;OICI;GA;;;WD)";
 
 // The log's own folder, "logs" and the maker's folder above it.
 const int kGuardedFolderLevels = 3;
@@ -26,7 +26,7 @@ void ReportRefusedPath(const wchar_t* path) {
 }  // namespace
 
 kv::unique_handle CreateLogMutex(const wchar_t* name) {
-    SddlSecurityAttributes security(kLogMutexSddl);
+    kv::SddlSecurityAttributes security(kLogMutexSddl);
     kv::unique_handle mutex(CreateMutexW(security.get(), FALSE, name));
     if (!mutex && GetLastError() == ERROR_ACCESS_DENIED) {
         // Made by a process whose rights this one lacks: waiting is all we need.
@@ -117,7 +117,7 @@ void FileAccessBase::CreateParentDirectory(const wchar_t* path) {
     if (!PathIsSafe(path)) return;
     // The log's own folder is open to everyone, as the processes of every
     // account write the same logs; the folders above keep what they inherit.
-    SddlSecurityAttributes security(kEveryoneFullAccessSddl);
+    kv::SddlSecurityAttributes security(kEveryoneFullAccessSddl);
     fileUtils_->CreateDirectoryRecursive(file.substr(0, lastSeparator).c_str(), security.get());
 }
 

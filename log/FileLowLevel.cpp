@@ -10,7 +10,7 @@ const BYTE kByteOrderMark[2] = {0xFF, 0xFE};
 
 // Log files are readable and writable by everyone: services and programs of
 // every user append to the same file.
-FileLowLevel::FileLowLevel() : security_("D:(A;OICI;GA;;;WD)") {}
+FileLowLevel::FileLowLevel() : security_(L"D:(A;OICI;GA;;;WD)") {}
 
 FileLowLevel::~FileLowLevel() { Close(); }
 

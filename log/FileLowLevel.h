@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "common/UniqueHandle.h"
-#include "log/SecurityDescriptor.h"
+#include "common/SddlSecurityAttributes.h"
 
 namespace KvQmtLogging {
 
@@ -31,7 +31,7 @@ private:
     uint64_t position_ = 0;
     kv::unique_hfile handle_;
     bool foreign_ = false;
-    SddlSecurityAttributes security_;
+    kv::SddlSecurityAttributes security_;
 };
 
 }  // namespace KvQmtLogging

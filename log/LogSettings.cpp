@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "common/RegistryString.h"
 #include "common/RegistryView.h"
 #include "common/UniqueHandle.h"
 
@@ -76,17 +77,12 @@ bool BuildLogPath(const wchar_t* component, const wchar_t* logName, std::wstring
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kShellFoldersKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
         return false;
     }
-    wchar_t folder[kMaxLogPathChars] = {};
-    DWORD type = REG_NONE;
-    DWORD size = sizeof(folder);
-    if (RegQueryValueExW(key.get(), L"Common AppData", nullptr, &type, reinterpret_cast<BYTE*>(folder), &size) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return false;
-    }
-    // The stored text need not carry its terminator.
-    std::wstring commonAppData(folder, wcsnlen(folder, size / sizeof(wchar_t)));
-    if (type == REG_EXPAND_SZ) {
+    std::wstring commonAppData;
+    const kv::RegistryStringRead read =
+        kv::ReadRegistryString(key.get(), L"Common AppData", kv::RegistryStringTypes::PlainOrExpandable,
+                               kMaxLogPathChars * sizeof(wchar_t), commonAppData);
+    if (!read) return false;
+    if (read.type == REG_EXPAND_SZ) {
         wchar_t expanded[kMaxLogPathChars] = {};
         const DWORD needed = ExpandEnvironmentStringsW(commonAppData.c_str(), expanded, kMaxLogPathChars);
         if (needed == 0 || needed > kMaxLogPathChars) return false;

@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "common/LastErrorKeeper.h"
 #include "log/FileAccessContinuous.h"
 #include "log/FileAccessTransient.h"
 #include "log/LogFormat.h"
@@ -18,18 +19,6 @@ const int kDefaultRotateCount = 2;
 const int kDefaultMaxSizeKB = 100;
 const size_t kFirstMessageChars = 2048;
 const size_t kLargestMessageChars = 131072;
-
-// Keeps the thread's last-error value across a scope.
-class LastErrorKeeper {
-public:
-    LastErrorKeeper() : saved_(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(saved_); }
-    LastErrorKeeper(const LastErrorKeeper&) = delete;
-    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
-private:
-    DWORD saved_;
-};
 
 // Formats into a buffer that doubles until the message fits or the largest
 // size is reached; empty when it never fits.
@@ -52,25 +41,13 @@ std::unique_ptr<wchar_t[]> FormatMessageText(const wchar_t* format, va_list args
 
 }  // namespace
 
-class Logger::Lock {
-public:
-    explicit Lock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-    ~Lock() { LeaveCriticalSection(&section_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
-};
-
-Logger::Logger() : config_(new LoggerConfig()) { InitializeCriticalSection(&lock_); }
+Logger::Logger() : config_(new LoggerConfig()) {}
 
 Logger::~Logger() {
-    LastErrorKeeper keeper;
+    kv::LastErrorKeeper keeper;
     Log(MarkerLevel(), L"***  LOG AUTO-CLOSED ***");
     Close();
     config_.reset();
-    DeleteCriticalSection(&lock_);
 }
 
 std::unique_ptr<FileLowLevel> Logger::CreateLowLevel() { return std::make_unique<FileLowLevel>(); }
@@ -78,9 +55,9 @@ std::unique_ptr<FileLowLevel> Logger::CreateLowLevel() { return std::make_unique
 std::unique_ptr<FileUtils> Logger::CreateFileUtils() { return std::make_unique<FileUtilsWin32>(); }
 
 void Logger::Configure(unsigned flags, const wchar_t* component, const wchar_t* logName) {
-    LastErrorKeeper keeper;
+    kv::LastErrorKeeper keeper;
     {
-        Lock lock(lock_);
+        kv::CriticalSectionHold lock(lock_);
         if (writer_) return;
         config_->component.reset(component ? new std::wstring(component) : nullptr);
         config_->logName.reset(logName ? new std::wstring(logName) : nullptr);
@@ -107,7 +84,7 @@ void Logger::ApplyConfiguration() {
     std::vector<IgnoredSetting> ignored;
     int markerLevel = 0;
     {
-        Lock lock(lock_);
+        kv::CriticalSectionHold lock(lock_);
         if (!config_->pending) return;
         const wchar_t* component = config_->component ? config_->component->c_str() : nullptr;
         const wchar_t* logName = config_->logName ? config_->logName->c_str() : nullptr;
@@ -153,7 +130,7 @@ void Logger::Log(int level, const wchar_t* format, ...) {
 
 void Logger::LogV(int level, const wchar_t* format, va_list args) {
     if (!IsLevelEnabled(level)) return;
-    LastErrorKeeper keeper;
+    kv::LastErrorKeeper keeper;
     size_t length = 0;
     std::unique_ptr<wchar_t[]> message = FormatMessageText(format, args, length);
     if (message) {
@@ -183,7 +160,7 @@ void Logger::Deliver(int level, const wchar_t* text, size_t length) {
     ApplyConfiguration();
     if (!IsLevelEnabled(level)) return;
     if (debugOutput_) OutputDebugStringW(text);
-    Lock lock(lock_);
+    kv::CriticalSectionHold lock(lock_);
     if (writer_) writer_->Write(text, static_cast<DWORD>(length * sizeof(wchar_t)));
 }
 
@@ -199,7 +176,7 @@ void Logger::WriteStartMarker(int level) {
 }
 
 void Logger::Close() {
-    Lock lock(lock_);
+    kv::CriticalSectionHold lock(lock_);
     writer_.reset();
     if (config_) {
         config_->component.reset();
@@ -211,7 +188,7 @@ void Logger::Close() {
 }
 
 void Logger::EndLog() {
-    LastErrorKeeper keeper;
+    kv::LastErrorKeeper keeper;
     // A deferred logger that never had a line has made no folder, file or
     // mutex; its end marker must not be the line that makes them.
     if (!DeferredAndUnused()) Log(MarkerLevel(), L"***  LOGGING ENDED  ***");
@@ -219,7 +196,7 @@ void Logger::EndLog() {
 }
 
 bool Logger::DeferredAndUnused() {
-    Lock lock(lock_);
+    kv::CriticalSectionHold lock(lock_);
     return config_->pending && (config_->flags & LogFlagDeferOpen) != 0;
 }
 

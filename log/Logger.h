@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <memory>
 
+#include "common/CriticalSection.h"
 #include "log/FileAccessBase.h"
 #include "log/FileLowLevel.h"
 #include "log/FileUtils.h"
@@ -42,8 +43,6 @@ protected:
     virtual std::unique_ptr<FileUtils> CreateFileUtils();
 
 private:
-    class Lock;
-
     void ApplyConfiguration();
     void WriteLine(int level, const wchar_t* message, size_t length);
     void WriteRaw(int level, const wchar_t* text, size_t length);
@@ -56,7 +55,7 @@ private:
     std::atomic<int> level_{0};
     std::unique_ptr<FileAccessBase> writer_;
     std::atomic<bool> debugOutput_{false};
-    CRITICAL_SECTION lock_;
+    kv::CriticalSection lock_;
     std::unique_ptr<LoggerConfig> config_;
 };
 

@@ -4,7 +4,7 @@
 
 #include "common/RegistryView.h"
 #include "log/KvQmtLog.h"
-#include "product/AnsiText.h"
+#include "registry/AnsiText.h"
 #include "product/DelayLoadSystemCalls.h"
 
 using KvQmtLogging::LogMessage;

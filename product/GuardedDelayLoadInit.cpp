@@ -2,50 +2,37 @@
 
 #include <cstdio>
 
+#include "common/CriticalSection.h"
 #include "log/KvQmtLog.h"
-#include "product/AnsiText.h"
+#include "registry/AnsiText.h"
 #include "product/DelayLoadResolver.h"
 
 using KvQmtLogging::LogMessage;
 
 namespace {
 
-class InitLock {
-public:
-    InitLock() { ::InitializeCriticalSection(&section_); }
-    InitLock(const InitLock&) = delete;
-    InitLock& operator=(const InitLock&) = delete;
-    ~InitLock() { ::DeleteCriticalSection(&section_); }
-    CRITICAL_SECTION* get() { return &section_; }
-
-private:
-    CRITICAL_SECTION section_;
-};
-
 // Leaves the section and clears the running init function on every path,
 // an exception that passes on included.
 class HeldInit {
 public:
-    explicit HeldInit(CRITICAL_SECTION* section) : section_(section) { ::EnterCriticalSection(section_); }
+    explicit HeldInit(kv::CriticalSection& section) : hold_(section) {}
     HeldInit(const HeldInit&) = delete;
     HeldInit& operator=(const HeldInit&) = delete;
     ~HeldInit();
 
 private:
-    CRITICAL_SECTION* section_;
+    kv::CriticalSectionHold hold_;
 };
 
-CRITICAL_SECTION* InitSection() {
-    static InitLock lock;
-    return lock.get();
+kv::CriticalSection& InitSection() {
+    static kv::CriticalSection section;
+    return section;
 }
 
 DelayLoadInitFunction volatile g_currentInit = nullptr;
 
-HeldInit::~HeldInit() {
-    g_currentInit = nullptr;
-    ::LeaveCriticalSection(section_);
-}
+// The section is left after this, by the hold.
+HeldInit::~HeldInit() { g_currentInit = nullptr; }
 
 template <size_t N>
 void CopyCut(char (&target)[N], const std::string& text) {

@@ -5,7 +5,7 @@
 #include "log/KvQmtLog.h"
 #include "product/LenientDecimal.h"
 #include "product/ProductState.h"
-#include "product/Win32Registry.h"
+#include "registry/Win32Registry.h"
 
 using namespace KvQmtLogging;
 

@@ -2,7 +2,7 @@
 
 #include "log/KvQmtLog.h"
 #include "product/LenientDecimal.h"
-#include "product/Win32Registry.h"
+#include "registry/Win32Registry.h"
 
 using namespace KvQmtLogging;
 

@@ -8,7 +8,7 @@
 #include "product/GuardedDelayLoadInit.h"
 #include "product/QmtIpcImports.h"
 #include "product/TextFileIo.h"
-#include "product/Win32Registry.h"
+#include "registry/Win32Registry.h"
 
 using KvQmtLogging::LogMessage;
 

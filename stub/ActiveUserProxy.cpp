@@ -2,6 +2,8 @@
 
 #include <sddl.h>
 
+#include "common/LastErrorKeeper.h"
+#include "common/RegistryString.h"
 #include "common/UniqueHandle.h"
 #include "download/QmtDownloadInstance.h"
 #include "log/KvQmtLog.h"
@@ -29,9 +31,8 @@ public:
 
     void reset() {
         if (memory_) {
-            const DWORD lastError = ::GetLastError();
+            kv::LastErrorKeeper keeper;
             sessions_.FreeMemory(memory_);
-            ::SetLastError(lastError);
             memory_ = nullptr;
         }
     }
@@ -202,26 +203,25 @@ void UseProxyFromActiveUser(SessionApi& sessions) {
         enabled = 0;
     }
 
-    wchar_t server[kProxyServerChars] = {};
-    DWORD type = REG_NONE;
-    size = sizeof(server);
-    const LSTATUS read = WithLastError(
-        ::RegQueryValueExW(key.get(), L"ProxyServer", nullptr, &type, reinterpret_cast<BYTE*>(server), &size));
-    if (read != ERROR_SUCCESS || type != REG_SZ) {
-        // A value of another type (an unexpanded REG_EXPAND_SZ among them) is
-        // not a proxy text to trust.
-        if (read == ERROR_SUCCESS) ::SetLastError(ERROR_UNSUPPORTED_TYPE);
+    // A value of another type (an unexpanded REG_EXPAND_SZ among them) is
+    // not a proxy text to trust.
+    std::wstring server;
+    const kv::RegistryStringRead read = kv::ReadRegistryString(
+        key.get(), L"ProxyServer", kv::RegistryStringTypes::Plain, kProxyServerChars * sizeof(wchar_t), server);
+    if (!read) {
+        WithLastError(read.error);
         LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", name, L"ProxyServer", ::GetLastError());
-        server[0] = L'\0';
-    } else {
-        const DWORD end = size / sizeof(wchar_t);
-        server[end < kProxyServerChars ? end : kProxyServerChars - 1] = L'\0';
+        server.clear();
+    } else if (server.size() >= kProxyServerChars) {
+        // Stored without its terminator: the text is cut to what a terminated
+        // value of the largest size taken holds.
+        server.resize(kProxyServerChars - 1);
     }
     key.reset();
 
-    if (enabled != 0 && server[0] != L'\0') {
-        LogMessage(LogInfo, L"%s: Setting proxy '%s' for downloads", name, server);
-        QmtDownload::SetDownloadProxy(server);
+    if (enabled != 0 && !server.empty()) {
+        LogMessage(LogInfo, L"%s: Setting proxy '%s' for downloads", name, server.c_str());
+        QmtDownload::SetDownloadProxy(server.c_str());
     } else {
         LogMessage(LogInfo, L"%s: IE proxy was not enabled for user '%s'", name, sid.c_str());
     }

@@ -2,10 +2,10 @@
 
 #include <memory>
 
+#include "common/SddlSecurityAttributes.h"
 #include "download/DownloadCallback.h"
 #include "download/Downloader.h"
 #include "download/DownloadResult.h"
-#include "hosts/SecurityAttributes.h"
 #include "log/KvQmtLog.h"
 #include "stub/InstallerFile.h"
 
@@ -76,8 +76,7 @@ bool DownloadAndRunStub(DownloadWaiter& waiter) {
     const wchar_t* const name = L"DownloadAndRunStub";
     // Built before the target, which is created with them. Without them the
     // download runs with the default security of the temporary folder.
-    SecurityAttributes security;
-    if (!security.LoadFromSddl(kStubTargetSddl, false)) security.Release();
+    kv::SddlSecurityAttributes security(kStubTargetSddl, kv::SddlSecurityAttributes::Dacl::Protected);
 
     InstallerFile installer;
     if (!installer.Create(security.get())) return false;

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "product/AnsiText.h"
-#include "product/Win32Registry.h"
+#include "registry/AnsiText.h"
+#include "registry/Win32Registry.h"
 #include "tests/product/support/TestRegistry.h"
 
 using testsupport::SetRawValue;

@@ -5,7 +5,7 @@
 
 #include "common/RegistryView.h"
 #include "common/UniqueHandle.h"
-#include "product/Registry.h"
+#include "registry/Registry.h"
 
 // The registry layer over the Win32 API. Every key is opened in the 32-bit
 // view, where the product registers itself (RegistryView.h).

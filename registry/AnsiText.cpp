@@ -1,4 +1,4 @@
-#include "product/AnsiText.h"
+#include "registry/AnsiText.h"
 
 #include <windows.h>
 

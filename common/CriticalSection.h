@@ -2,18 +2,17 @@
 // A critical section and its scoped hold.
 #include <windows.h>
 
-namespace QmtDownload {
+namespace kv {
 
 class CriticalSection {
 public:
-    CriticalSection() { ::InitializeCriticalSection(&section_); }
+    CriticalSection() noexcept { ::InitializeCriticalSection(&section_); }
     ~CriticalSection() { ::DeleteCriticalSection(&section_); }
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
 
-    void Enter() { ::EnterCriticalSection(&section_); }
-    void Leave() { ::LeaveCriticalSection(&section_); }
-    CRITICAL_SECTION* native() { return &section_; }
+    void Enter() noexcept { ::EnterCriticalSection(&section_); }
+    void Leave() noexcept { ::LeaveCriticalSection(&section_); }
 
 private:
     CRITICAL_SECTION section_;
@@ -21,7 +20,7 @@ private:
 
 class CriticalSectionHold {
 public:
-    explicit CriticalSectionHold(CriticalSection& section) : section_(section) { section_.Enter(); }
+    explicit CriticalSectionHold(CriticalSection& section) noexcept : section_(section) { section_.Enter(); }
     ~CriticalSectionHold() { section_.Leave(); }
     CriticalSectionHold(const CriticalSectionHold&) = delete;
     CriticalSectionHold& operator=(const CriticalSectionHold&) = delete;
@@ -30,4 +29,4 @@ private:
     CriticalSection& section_;
 };
 
-}  // namespace QmtDownload
+}  // namespace kv

@@ -1,9 +1,7 @@
-#include "product/Win32Registry.h"
+#include "registry/Win32Registry.h"
 
-#include <new>
-#include <vector>
-
-#include "product/AnsiText.h"
+#include "common/RegistryString.h"
+#include "registry/AnsiText.h"
 
 namespace {
 
@@ -42,41 +40,21 @@ bool Win32Registry::ReadString(const std::string& keyPath, const std::string& va
                                std::wstring& text, int* error) {
     kv::unique_hkey key = OpenKey(keyPath, KEY_READ, error);
     if (!key) return false;
-    const std::wstring name = AnsiToWide(valueName);
-
-    DWORD type = 0;
-    DWORD byteSize = 0;
-    LONG status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &byteSize);
-    if (status != ERROR_SUCCESS) {
-        SetError(error, MapOpenError(status));
+    const kv::RegistryStringRead read = kv::ReadRegistryString(
+        key.get(), AnsiToWide(valueName).c_str(), kv::RegistryStringTypes::Plain, MAXDWORD, text);
+    switch (read.outcome) {
+    case kv::RegistryStringRead::Read:
+        return true;
+    case kv::RegistryStringRead::QueryFailed:
+        SetError(error, MapOpenError(read.error));
         return false;
-    }
-    if (type != REG_SZ) {
+    case kv::RegistryStringRead::WrongType:
         SetError(error, RegistryError::WrongType);
         return false;
-    }
-
-    // Room for every whole unit of the data plus a terminator of our own: the
-    // stored data need not end in a zero, and may have an odd byte count.
-    std::vector<wchar_t> buffer;
-    try {
-        buffer.assign(byteSize / sizeof(wchar_t) + 1, L'\0');
-    } catch (const std::bad_alloc&) {
+    default:
         SetError(error, RegistryError::Failed);
         return false;
     }
-    DWORD readSize = byteSize;
-    status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type,
-                                reinterpret_cast<BYTE*>(buffer.data()), &readSize);
-    // The value may have changed between the two queries: only what the second
-    // one wrote, and only as REG_SZ, is taken.
-    if (status != ERROR_SUCCESS || type != REG_SZ || readSize > byteSize) {
-        SetError(error, RegistryError::Failed);
-        return false;
-    }
-    buffer[readSize / sizeof(wchar_t)] = L'\0';
-    text.assign(buffer.data());
-    return true;
 }
 
 bool Win32Registry::ReadDword(const std::string& keyPath, const std::string& valueName,
