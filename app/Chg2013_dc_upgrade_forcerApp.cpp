@@ -242,12 +242,14 @@ void Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow() {
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow() {
-    RunWindow(L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow", L"UpgradeFailed", false, true);
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow";
+    RunWindow(kFunction, L"UpgradeFailed", false, true);
     SetExitCode(ExitCode::Failure);
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow() {
-    RunWindow(L"Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow", L"UpToDate", false, true);
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow";
+    RunWindow(kFunction, L"UpToDate", false, true);
     SetExitCode(ExitCode::Success);
 }
 
