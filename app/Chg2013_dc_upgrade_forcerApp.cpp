@@ -45,7 +45,7 @@ private:
 
 Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations& membership,
                                                            WindowStationOperations& station)
-    : CWinApp(nullptr), m_membership(membership), m_station(station) {
+    : m_membership(membership), m_station(station) {
     // Runs before the entry point: whatever error the runtime's start-up left
     // behind stays for it to see.
     {
@@ -58,7 +58,7 @@ Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations&
 Chg2013_dc_upgrade_forcerApp::~Chg2013_dc_upgrade_forcerApp() = default;
 
 BOOL Chg2013_dc_upgrade_forcerApp::InitInstance() {
-    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::InitInstance";
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::InitInstance";
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&controls);
     CWinApp::InitInstance();
@@ -76,7 +76,7 @@ BOOL Chg2013_dc_upgrade_forcerApp::InitInstance() {
 
     kv::unique_handle mutex = NX_Helpers::AllocateSingleInstanceMutex();
     if (!mutex) {
-        LogMessage(LogError, L"%s: Another copy of this app already running! Exiting...", self);
+        LogMessage(LogError, L"%s: Another copy of this app already running! Exiting...", kFunction);
         SetExitCode(ExitCode::AnotherCopyRunning);
         return FALSE;
     }
@@ -85,7 +85,7 @@ BOOL Chg2013_dc_upgrade_forcerApp::InitInstance() {
 
     LoadTexts();
     m_isScanguard = NX_Helpers::GetInstalledSecurityAppID() == kScanguardAppId;
-    LogMessage(LogInfo, L"%s: Product family: %s", self, m_isScanguard ? L"Scanguard" : L"Homeguard");
+    LogMessage(LogInfo, L"%s: Product family: %s", kFunction, m_isScanguard ? L"Scanguard" : L"Homeguard");
     ChooseRoad();
     return FALSE;
 }
@@ -110,17 +110,20 @@ void Chg2013_dc_upgrade_forcerApp::ChooseRoad() {
 }
 
 void Chg2013_dc_upgrade_forcerApp::RunUpgradeRoad() {
+    // Logs under the name of its caller, Chg2013_dc_upgrade_forcerApp::InitInstance.
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::InitInstance";
     if (IsUserAdministrator(m_membership)) {
         ShowUpgradeAvailableWindow();
         return;
     }
-    LogMessage(LogWarning, L"%s: User is not administrator", L"Chg2013_dc_upgrade_forcerApp::InitInstance");
+    LogMessage(LogWarning, L"%s: User is not administrator", kFunction);
     ShowUpgradeFailedWindow();
 }
 
 void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
-    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::InitInstance";
-    LogMessage(LogInfo, L"%s: No up-to-date or upgradeable product found: fresh install", self);
+    // Logs under the name of its caller, Chg2013_dc_upgrade_forcerApp::InitInstance.
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::InitInstance";
+    LogMessage(LogInfo, L"%s: No up-to-date or upgradeable product found: fresh install", kFunction);
     if (!FixHosts()) {
         ShowUpgradeFailedWindow();
         return;
@@ -133,7 +136,7 @@ void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
     PleaseWaitWaiter windowWaiter(pleaseWait);
     QuietWaiter quietWaiter;
     if (m_mode == RunMode::Quiet) {
-        LogMessage(LogInfo, L"%s: Quiet run: window PleaseWait not shown", self);
+        LogMessage(LogInfo, L"%s: Quiet run: window PleaseWait not shown", kFunction);
     }
     DownloadWaiter& waiter = m_mode == RunMode::Quiet ? static_cast<DownloadWaiter&>(quietWaiter) : windowWaiter;
     if (!DownloadAndRunStub(waiter)) {
@@ -144,7 +147,7 @@ void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
 }
 
 void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() {
-    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::ParseCommandLine";
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::ParseCommandLine";
     const RunOptions options = RunOptions::Read(::GetCommandLineW());
     m_language = options.language;
     m_mode = options.mode;
@@ -153,11 +156,11 @@ void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() {
         LogMessage(LogWarning,
                    L"%s: The window station is not visible (a service, a scheduled task or session 0): nobody could "
                    L"answer a window, so the run is quiet",
-                   self);
+                   kFunction);
         m_mode = RunMode::Quiet;
     }
     if (m_mode != RunMode::Interactive) {
-        LogMessage(LogInfo, L"%s: %s run: %s", self, m_mode == RunMode::Quiet ? L"Quiet" : L"Passive",
+        LogMessage(LogInfo, L"%s: %s run: %s", kFunction, m_mode == RunMode::Quiet ? L"Quiet" : L"Passive",
                    m_mode == RunMode::Quiet ? L"no window is shown" : L"no window waits for input");
     }
 }
@@ -167,16 +170,16 @@ std::wstring Chg2013_dc_upgrade_forcerApp::LanguageOption(const std::wstring& co
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowHelp() {
-    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::ShowHelp";
-    LogMessage(LogInfo, L"%s: ", self);
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::ShowHelp";
+    LogMessage(LogInfo, L"%s: ", kFunction);
     HelpDialog help;
     help.m_text = HelpDialog::Text(*m_pCustLoc);
     if (m_mode == RunMode::Quiet) {
         // Nobody sees a window: the text goes to the log, line by line.
-        LogMessage(LogInfo, L"%s: Quiet run: help window not shown", self);
+        LogMessage(LogInfo, L"%s: Quiet run: help window not shown", kFunction);
         for (size_t start = 0; start < help.m_text.size();) {
             const size_t end = help.m_text.find(L"\r\n", start);
-            LogMessage(LogInfo, L"%s: %s", self, help.m_text.substr(start, end - start).c_str());
+            LogMessage(LogInfo, L"%s: %s", kFunction, help.m_text.substr(start, end - start).c_str());
             start = end == std::wstring::npos ? help.m_text.size() : end + 2;
         }
         return;
@@ -196,11 +199,11 @@ void Chg2013_dc_upgrade_forcerApp::InitDialogTexts(UpgradeDialog& dialog) {
     dialog.m_upgradeOffered = false;
 }
 
-INT_PTR Chg2013_dc_upgrade_forcerApp::RunWindow(const wchar_t* routine, const wchar_t* messageKey, bool offerUpgrade,
+INT_PTR Chg2013_dc_upgrade_forcerApp::RunWindow(const wchar_t* caller, const wchar_t* messageKey, bool offerUpgrade,
                                                 bool asMainWindow) {
-    LogMessage(LogInfo, L"%s: ", routine);
+    LogMessage(LogInfo, L"%s: ", caller);
     if (m_mode == RunMode::Quiet) {
-        LogMessage(LogInfo, L"%s: Quiet run: window %s not shown", routine, messageKey);
+        LogMessage(LogInfo, L"%s: Quiet run: window %s not shown", caller, messageKey);
         return IDCANCEL;
     }
     UpgradeDialog dialog;
@@ -213,17 +216,17 @@ INT_PTR Chg2013_dc_upgrade_forcerApp::RunWindow(const wchar_t* routine, const wc
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow() {
-    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow";
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow";
     INT_PTR result = IDOK;
     if (m_mode == RunMode::Interactive) {
-        result = RunWindow(self, L"UpgradeAvailable", true, false);
+        result = RunWindow(kFunction, L"UpgradeAvailable", true, false);
     } else {
         // The unattended option is the administrator's consent to the upgrade.
-        LogMessage(LogInfo, L"%s: ", self);
-        LogMessage(LogInfo, L"%s: %s run: window UpgradeAvailable not shown, the upgrade is taken", self,
+        LogMessage(LogInfo, L"%s: ", kFunction);
+        LogMessage(LogInfo, L"%s: %s run: window UpgradeAvailable not shown, the upgrade is taken", kFunction,
                    m_mode == RunMode::Quiet ? L"Quiet" : L"Passive");
     }
-    LogMessage(LogInfo, L"%s: UpgradeAvailable returned %d", self, static_cast<int>(result));
+    LogMessage(LogInfo, L"%s: UpgradeAvailable returned %d", kFunction, static_cast<int>(result));
     if (result != IDOK) {
         SetExitCode(ExitCode::UserClosedOffer);
         return;
@@ -241,18 +244,20 @@ void Chg2013_dc_upgrade_forcerApp::ShowUpgradeAvailableWindow() {
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow() {
-    RunWindow(L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow", L"UpgradeFailed", false, true);
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeFailedWindow";
+    RunWindow(kFunction, L"UpgradeFailed", false, true);
     SetExitCode(ExitCode::Failure);
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow() {
-    RunWindow(L"Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow", L"UpToDate", false, true);
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::ShowNXIsUpToDateWindow";
+    RunWindow(kFunction, L"UpToDate", false, true);
     SetExitCode(ExitCode::Success);
 }
 
 void Chg2013_dc_upgrade_forcerApp::ShowUpgradeInProgressWindow() {
-    const wchar_t* const self = L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeInProgressWindow";
-    const INT_PTR result = RunWindow(self, L"UpgradingPleaseWait", false, true);
-    LogMessage(LogInfo, L"%s: UpgradeInProgress returned %d", self, static_cast<int>(result));
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::ShowUpgradeInProgressWindow";
+    const INT_PTR result = RunWindow(kFunction, L"UpgradingPleaseWait", false, true);
+    LogMessage(LogInfo, L"%s: UpgradeInProgress returned %d", kFunction, static_cast<int>(result));
     SetExitCode(ExitCode::Success);
 }

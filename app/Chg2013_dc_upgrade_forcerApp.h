@@ -48,8 +48,8 @@ private:
     void InitDialogTexts(UpgradeDialog& dialog);
     // One modal run of a window of the normal mode with the text of messageKey;
     // in a passive run it closes by itself, in a quiet run it is only logged
-    // (and counts as closed).
-    INT_PTR RunWindow(const wchar_t* routine, const wchar_t* messageKey, bool offerUpgrade, bool asMainWindow);
+    // (and counts as closed). Logs under the name of its caller, passed in.
+    INT_PTR RunWindow(const wchar_t* caller, const wchar_t* messageKey, bool offerUpgrade, bool asMainWindow);
     void ShowUpgradeAvailableWindow();
     void ShowUpgradeFailedWindow();
     void ShowNXIsUpToDateWindow();

@@ -13,12 +13,13 @@ CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_pa
 CDialog::~CDialog() = default;
 
 INT_PTR CDialog::DoModal() {
+    const wchar_t* const kFunction = L"CDialog::DoModal";
     HWND owner = m_parent ? m_parent->GetSafeHwnd() : nullptr;
     const INT_PTR result = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_templateId), owner,
                                              &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     if (result == -1) {
         KvQmtLogging::LogMessage(KvQmtLogging::LogError, L"%s: DialogBoxParamW(%u) failed with error %lu",
-                                 L"CDialog::DoModal", m_templateId, ::GetLastError());
+                                 kFunction, m_templateId, ::GetLastError());
     }
     return result;
 }

@@ -28,8 +28,6 @@ public:
     // the template could not be loaded or the window not made.
     virtual INT_PTR DoModal();
 
-    UINT TemplateId() const { return m_templateId; }
-
 protected:
     virtual void DoDataExchange(CDataExchange* pDX);
     // Binds the controls; TRUE lets the dialog manager set the focus.

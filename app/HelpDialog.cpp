@@ -63,6 +63,7 @@ std::wstring HelpDialog::Text(const CustLoc& texts) {
 }
 
 BOOL HelpDialog::OnInitDialog() {
+    const wchar_t* const kFunction = L"HelpDialog::OnInitDialog";
     CDialog::OnInitDialog();
     const bool unattended = m_closeAfterMs != 0;
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
@@ -73,16 +74,17 @@ BOOL HelpDialog::OnInitDialog() {
     ::EnableWindow(GetDlgItem(IDCANCEL), unattended ? FALSE : TRUE);
     FitToText();
     if (unattended && !::SetTimer(m_hWnd, kCloseTimerId, m_closeAfterMs, nullptr)) {
-        LogMessage(LogError, L"%s: SetTimer failed with error %lu", L"HelpDialog::OnInitDialog", ::GetLastError());
+        LogMessage(LogError, L"%s: SetTimer failed with error %lu", kFunction, ::GetLastError());
         EndDialog(IDCANCEL);
     }
     return TRUE;
 }
 
 bool HelpDialog::OnTimer(UINT_PTR timerId) {
+    const wchar_t* const kFunction = L"HelpDialog::OnTimer";
     if (timerId != kCloseTimerId) return CDialog::OnTimer(timerId);
     ::KillTimer(m_hWnd, kCloseTimerId);
-    LogMessage(LogInfo, L"%s: Closed by itself after %u ms", L"HelpDialog::OnTimer", m_closeAfterMs);
+    LogMessage(LogInfo, L"%s: Closed by itself after %u ms", kFunction, m_closeAfterMs);
     OnCancel();
     return true;
 }

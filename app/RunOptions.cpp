@@ -46,12 +46,3 @@ RunOptions RunOptions::Read(const std::wstring& commandLine) {
     options.help = Holds(named, kHelp);
     return options;
 }
-
-const wchar_t* RunModeName(RunMode mode) {
-    switch (mode) {
-        case RunMode::Interactive: return L"interactive";
-        case RunMode::Passive: return L"passive";
-        case RunMode::Quiet: return L"quiet";
-    }
-    return L"unknown";
-}

@@ -27,6 +27,3 @@ struct RunOptions {
     // into a run of the road. Quiet wins over passive.
     static RunOptions Read(const std::wstring& commandLine);
 };
-
-// The name of a mode for the log.
-const wchar_t* RunModeName(RunMode mode);

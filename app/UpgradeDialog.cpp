@@ -11,10 +11,11 @@ constexpr size_t kMostDots = 7;
 }  // namespace
 
 UpgradeDialog::UpgradeDialog() : CDialog(IDD, nullptr) {
+    const wchar_t* const kFunction = L"UpgradeDialog::UpgradeDialog";
     m_icon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(kIconId));
     const HFONT font = ::CreateFontW(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                      CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, FF_SWISS, L"Arial");
-    if (!m_font.Attach(font)) LogMessage(LogError, L"%s: Failed to create font!", L"UpgradeDialog::UpgradeDialog");
+    if (!m_font.Attach(font)) LogMessage(LogError, L"%s: Failed to create font!", kFunction);
 }
 
 UpgradeDialog::~UpgradeDialog() = default;
@@ -28,6 +29,7 @@ void UpgradeDialog::DoDataExchange(CDataExchange* pDX) {
 }
 
 BOOL UpgradeDialog::OnInitDialog() {
+    const wchar_t* const kFunction = L"UpgradeDialog::OnInitDialog";
     CDialog::OnInitDialog();
     StopTimer();
 
@@ -59,7 +61,7 @@ BOOL UpgradeDialog::OnInitDialog() {
     // A window that cannot close itself would wait for ever for a click that
     // its disabled buttons refuse: without the timer it ends at once.
     if (unattended && !::SetTimer(m_hWnd, kCloseTimerId, m_closeAfterMs, nullptr)) {
-        LogMessage(LogError, L"%s: SetTimer failed with error %lu", L"UpgradeDialog::OnInitDialog", ::GetLastError());
+        LogMessage(LogError, L"%s: SetTimer failed with error %lu", kFunction, ::GetLastError());
         EndDialog(IDCANCEL);
     }
     return TRUE;
@@ -97,15 +99,16 @@ HBRUSH UpgradeDialog::OnCtlColorStatic(HDC dc, HWND control) {
 }
 
 bool UpgradeDialog::OnTimer(UINT_PTR timerId) {
+    const wchar_t* const kFunction = L"UpgradeDialog::OnTimer";
     if (timerId == kCloseTimerId) {
         ::KillTimer(m_hWnd, kCloseTimerId);
-        LogMessage(LogInfo, L"%s: Closed by itself after %u ms", L"UpgradeDialog::OnTimer", m_closeAfterMs);
+        LogMessage(LogInfo, L"%s: Closed by itself after %u ms", kFunction, m_closeAfterMs);
         OnCancel();
         return true;
     }
     const int previous = m_tickCount++;
     if (previous >= kTicksBeforeStop && m_stopSignalled.load()) {
-        LogMessage(LogInfo, L"%s: Timer stop signalled", L"UpgradeDialog::OnTimer");
+        LogMessage(LogInfo, L"%s: Timer stop signalled", kFunction);
         OnOK();
         return true;
     }

@@ -4,25 +4,13 @@ namespace {
 CWinApp* g_application = nullptr;
 }  // namespace
 
-CWinApp::CWinApp(const wchar_t* appName) {
-    if (appName) m_appName = appName;
-    g_application = this;
-}
+CWinApp::CWinApp() { g_application = this; }
 
 CWinApp::~CWinApp() {
     if (g_application == this) g_application = nullptr;
 }
 
 BOOL CWinApp::InitInstance() { return TRUE; }
-
-int CWinApp::Run() {
-    MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-    }
-    return ExitInstance();
-}
 
 int CWinApp::ExitInstance() { return m_exitCode; }
 
@@ -39,6 +27,6 @@ int AfxWinMain(HINSTANCE instance, int /*showCommand*/) {
     CWinApp* application = AfxGetApp();
     if (!application) return ERROR_INVALID_FUNCTION;
     application->m_hInstance = instance;
-    if (!application->InitInstance()) return application->ExitInstance();
-    return application->Run();
+    application->InitInstance();
+    return application->ExitInstance();
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The application object of a dialog-based Windows program, in the shape of
 // the framework's CWinApp: one global object derived from it, whose
-// InitInstance the entry point calls. When InitInstance returns FALSE no
-// message loop runs and ExitInstance's result becomes the process exit code.
+// InitInstance the entry point calls. The program's windows are modal and run
+// their own message loops, so none runs after InitInstance, whatever it
+// returns; ExitInstance's result becomes the process exit code.
 #include <windows.h>
 
 #include <string>
@@ -11,14 +12,12 @@ class CWnd;
 
 class CWinApp {
 public:
-    explicit CWinApp(const wchar_t* appName = nullptr);
+    CWinApp();
     virtual ~CWinApp();
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
 
     virtual BOOL InitInstance();
-    // Runs the message loop of a program whose InitInstance returned TRUE.
-    virtual int Run();
     // The process exit code.
     virtual int ExitInstance();
 
@@ -28,13 +27,11 @@ public:
     const std::wstring& RegistryKey() const { return m_registryKey; }
 
     void SetExitCode(int exitCode) { m_exitCode = exitCode; }
-    int ExitCode() const { return m_exitCode; }
 
     HINSTANCE m_hInstance = nullptr;
     // The window that counts as the program's main window while it runs; the
     // dialog that sets it clears it before it goes.
     CWnd* m_pMainWnd = nullptr;
-    std::wstring m_appName;
 
 private:
     std::wstring m_registryKey;

@@ -20,17 +20,17 @@ WindowStationOperations& SystemWindowStationOperations() {
 }
 
 bool HasVisibleWindowStation(WindowStationOperations& operations) {
-    const wchar_t* const self = L"HasVisibleWindowStation";
+    const wchar_t* const kFunction = L"HasVisibleWindowStation";
     // The station handle is the process's own and is not closed.
     const HWINSTA station = operations.GetProcessWindowStation();
     if (!station) {
-        LogMessage(LogWarning, L"%s: GetProcessWindowStation failed with error %lu", self, ::GetLastError());
+        LogMessage(LogWarning, L"%s: GetProcessWindowStation failed with error %lu", kFunction, ::GetLastError());
         return true;
     }
     USEROBJECTFLAGS flags{};
     DWORD needed = 0;
     if (!operations.GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &needed)) {
-        LogMessage(LogWarning, L"%s: GetUserObjectInformationW(UOI_FLAGS) failed with error %lu", self,
+        LogMessage(LogWarning, L"%s: GetUserObjectInformationW(UOI_FLAGS) failed with error %lu", kFunction,
                    ::GetLastError());
         return true;
     }

@@ -1,28 +1,12 @@
 #include "app/Wnd.h"
 
-#include <vector>
-
 bool CWnd::Attach(HWND window) {
     if (!window || !::IsWindow(window)) return false;
     m_hWnd = window;
     return true;
 }
 
-HWND CWnd::Detach() {
-    HWND window = m_hWnd;
-    m_hWnd = nullptr;
-    return window;
-}
-
 void CWnd::SetWindowText(const std::wstring& text) { ::SetWindowTextW(m_hWnd, text.c_str()); }
-
-std::wstring CWnd::GetWindowText() const {
-    const int length = ::GetWindowTextLengthW(m_hWnd);
-    if (length <= 0) return std::wstring();
-    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
-    const int copied = ::GetWindowTextW(m_hWnd, buffer.data(), length + 1);
-    return std::wstring(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
-}
 
 void CWnd::EnableWindow(bool enable) { ::EnableWindow(m_hWnd, enable ? TRUE : FALSE); }
 

@@ -16,10 +16,8 @@ public:
     HWND GetSafeHwnd() const { return m_hWnd; }
     // Binds the object to an existing window; false when the handle is not a window.
     bool Attach(HWND window);
-    HWND Detach();
 
     void SetWindowText(const std::wstring& text);
-    std::wstring GetWindowText() const;
     void EnableWindow(bool enable);
     bool IsWindowEnabled() const;
     void MoveWindow(int x, int y, int width, int height, bool repaint);

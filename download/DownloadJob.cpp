@@ -69,6 +69,7 @@ bool DownloadJob::WaitIdle(DWORD milliseconds) const {
 }
 
 void DownloadJob::OpenConnection(INTERNET_STATUS_CALLBACK statusCallback) {
+    const wchar_t* const kFunction = L"QmtDownload::DownloadJob::OpenConnection";
     if (connection_) return;
     QmtDownloadInstance& instance = QmtDownloadInstance::Get();
     HINTERNET session = nullptr;
@@ -83,7 +84,7 @@ void DownloadJob::OpenConnection(INTERNET_STATUS_CALLBACK statusCallback) {
     if (!connection_) {
         const DWORD error = session ? ::GetLastError() : ERROR_INVALID_HANDLE;
         LogMessage(KvQmtLogging::LogError, L"%s: Failed InternetConnect: %s",
-                   L"QmtDownload::DownloadJob::OpenConnection", FormatWin32Error(error).c_str());
+                   kFunction, FormatWin32Error(error).c_str());
         MapWin32Error(error);
         return;
     }
@@ -143,6 +144,7 @@ void DownloadJob::MapWin32Error(DWORD error) {
 }
 
 bool DownloadJob::ShouldRetry() {
+    const wchar_t* const kFunction = L"QmtDownload::DownloadJob::ShouldRetry";
     const bool proxySet = QmtDownloadInstance::Get().HasProxy();
     DWORD result = 0;
     DWORD win32Error = 0;
@@ -155,7 +157,7 @@ bool DownloadJob::ShouldRetry() {
     }
     if (overdue || cancelRequested_.load() || !IsRetryable(result, retries_, useProxy_, proxySet)) return false;
     LogMessage(KvQmtLogging::LogInfo, L"%s: SHOULD retry (count=%lu, err=%s, win32err=%lu",
-               L"QmtDownload::DownloadJob::ShouldRetry", retries_, ResultName(result), win32Error);
+               kFunction, retries_, ResultName(result), win32Error);
     ++retries_;
     ToggleProxy();
     kv::CriticalSectionHold hold(lock_);
@@ -165,12 +167,12 @@ bool DownloadJob::ShouldRetry() {
 }
 
 void DownloadJob::ToggleProxy() {
+    const wchar_t* const kFunction = L"QmtDownload::DownloadJob::ToggleProxy";
     const DWORD received = file_ ? file_->sessionBytes() : 0;
     const bool next = NextUseProxy(useProxy_, QmtDownloadInstance::Get().HasProxy(), received);
     if (next == useProxy_) return;
     useProxy_ = next;
-    LogMessage(KvQmtLogging::LogInfo, L"%s: Trying next connection with%s proxy",
-               L"QmtDownload::DownloadJob::ToggleProxy", useProxy_ ? L"" : L"out");
+    LogMessage(KvQmtLogging::LogInfo, L"%s: Trying next connection with%s proxy", kFunction, useProxy_ ? L"" : L"out");
     CloseConnection();
 }
 
@@ -180,6 +182,7 @@ void DownloadJob::ReportProgress() {
 }
 
 void DownloadJob::JobComplete() {
+    const wchar_t* const kFunction = L"QmtDownload::DownloadJob::JobComplete";
     endTick_ = ::GetTickCount();
     mode_ = ModeIdle;
     LogSummary();
@@ -190,7 +193,7 @@ void DownloadJob::JobComplete() {
     if (result == Success && !useProxy_ && instance.HasProxy()) {
         LogMessage(KvQmtLogging::LogInfo,
                    L"%s: Automatically disabling invalid proxy, further calls will use direct connection",
-                   L"QmtDownload::DownloadJob::JobComplete");
+                   kFunction);
         instance.SetProxy(nullptr);
         flags |= DownloadProxyDisabled;
     }
@@ -201,8 +204,7 @@ void DownloadJob::JobComplete() {
         kv::CriticalSectionHold hold(lock_);
         if (!running_.load()) {
             // Never a second end for one start.
-            LogMessage(KvQmtLogging::LogError, L"%s: Download already reported as finished",
-                       L"QmtDownload::DownloadJob::JobComplete");
+            LogMessage(KvQmtLogging::LogError, L"%s: Download already reported as finished", kFunction);
             return;
         }
         callback = callback_;

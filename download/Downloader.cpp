@@ -43,7 +43,7 @@ void Downloader::WatchdogTick(DWORD_PTR context) {
 
 void Downloader::CheckProgress() {
     if (!IsRunning()) return;
-    const wchar_t* const name = L"QmtDownload::Downloader::CheckProgress";
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::CheckProgress";
     if (cancelRequested_.load()) {
         CloseRequestNow();
         return;
@@ -64,10 +64,10 @@ void Downloader::CheckProgress() {
             CheckWatchdog(now, startTick_, lastActivity_.load(), stallLimitMs_, overallLimitMs_);
         if (verdict == WatchdogVerdict::InTime || !Request()) return;
         if (verdict == WatchdogVerdict::Stalled) {
-            LogMessage(KvQmtLogging::LogWarning, L"%s: Nothing received for %lu ms, ending the request", name,
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Nothing received for %lu ms, ending the request", kFunction,
                        stallLimitMs_);
         } else {
-            LogMessage(KvQmtLogging::LogWarning, L"%s: Download took longer than %lu ms, ending the request", name,
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Download took longer than %lu ms, ending the request", kFunction,
                        overallLimitMs_);
         }
         MarkAborted(verdict);
@@ -78,7 +78,7 @@ void Downloader::CheckProgress() {
     const DWORD grace = stallLimitMs_ != 0 ? stallLimitMs_ : kDefaultStallLimitMs;
     if (completedSince || since < grace) return;
     if (stage == 1) {
-        LogMessage(KvQmtLogging::LogWarning, L"%s: The request did not end, closing it", name);
+        LogMessage(KvQmtLogging::LogWarning, L"%s: The request did not end, closing it", kFunction);
         CloseRequestNow();
         kv::CriticalSectionHold hold(lock_);
         abortStage_ = 2;
@@ -92,21 +92,20 @@ void Downloader::CheckProgress() {
         abandoned_ = true;
     }
     LogMessage(KvQmtLogging::LogError, L"%s: The closed request never completed, ending the download without it",
-               name);
+               kFunction);
     MapWin32Error(ERROR_INTERNET_TIMEOUT);
     Finish();
 }
 
 Downloader::~Downloader() {
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::~Downloader";
     if (IsRunning()) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Destroyed while downloading '%s', cancelling",
-                   L"QmtDownload::Downloader::~Downloader", url_.text());
+        LogMessage(KvQmtLogging::LogError, L"%s: Destroyed while downloading '%s', cancelling", kFunction, url_.text());
         cancelRequested_.store(true);
         // A pending operation completes once its request is closed.
         CloseRequestNow();
         if (!WaitIdle(kCancelWaitMs)) {
-            LogMessage(KvQmtLogging::LogError, L"%s: Download did not end, keeping its buffer",
-                       L"QmtDownload::Downloader::~Downloader");
+            LogMessage(KvQmtLogging::LogError, L"%s: Download did not end, keeping its buffer", kFunction);
             buffer_.release();
         }
     }
@@ -134,9 +133,10 @@ void CALLBACK Downloader::StatusCallback(HINTERNET, DWORD_PTR context, DWORD sta
 }
 
 bool Downloader::ClaimAndBegin(DownloadCallback callback, void* context) {
+    // Logs under the name of its caller, QmtDownload::Downloader::Start.
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::Start";
     if (!Claim(callback, context)) {
-        LogMessage(KvQmtLogging::LogError, L"%s: A download of '%s' is still running",
-                   L"QmtDownload::Downloader::Start", url_.text());
+        LogMessage(KvQmtLogging::LogError, L"%s: A download of '%s' is still running", kFunction, url_.text());
         if (callback) callback(context, DownloadFinished, UnknownError, 0);
         return false;
     }
@@ -149,6 +149,7 @@ bool Downloader::ClaimAndBegin(DownloadCallback callback, void* context) {
 }
 
 void Downloader::StartFresh(const wchar_t* path, HANDLE created, DownloadCallback callback, void* context) {
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::StartFresh";
     if (!ClaimAndBegin(callback, context)) return;
     // A header kept from an earlier start would steer this one to a resume.
     header_.reset();
@@ -157,7 +158,7 @@ void Downloader::StartFresh(const wchar_t* path, HANDLE created, DownloadCallbac
                            DUPLICATE_SAME_ACCESS)) {
         const DWORD error = ::GetLastError();
         LogMessage(KvQmtLogging::LogError, L"%s: DuplicateHandle(%s) failed: %s",
-                   L"QmtDownload::Downloader::StartFresh", path, FormatWin32Error(error).c_str());
+                   kFunction, path, FormatWin32Error(error).c_str());
         own = INVALID_HANDLE_VALUE;
     }
     file_ = std::make_unique<File>(path, File::Created{own});
@@ -235,12 +236,13 @@ void Downloader::StartRequest() {
 }
 
 bool Downloader::PrepareRequest() {
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::PrepareRequest";
     OpenConnection(&Downloader::StatusCallback);
     HINTERNET request = nullptr;
     if (mode_ == ModeGet) {
         request = CreateFileRequest();
     } else {
-        LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare HEAD request", L"QmtDownload::Downloader::PrepareRequest");
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare HEAD request", kFunction);
         request = ::HttpOpenRequestW(connection_.get(), L"HEAD", url_.path(), nullptr, nullptr, nullptr,
                                      kRequestFlags | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0),
                                      callbackContext());
@@ -248,7 +250,7 @@ bool Downloader::PrepareRequest() {
     if (!request) {
         const DWORD error = ::GetLastError();
         LogMessage(KvQmtLogging::LogError, L"%s: Failed HttpOpenRequest: %s",
-                   L"QmtDownload::Downloader::PrepareRequest", FormatWin32Error(error).c_str());
+                   kFunction, FormatWin32Error(error).c_str());
         MapWin32Error(error == ERROR_SUCCESS ? ERROR_INVALID_HANDLE : error);
         return false;
     }
@@ -270,7 +272,7 @@ bool Downloader::PrepareRequest() {
 }
 
 HINTERNET Downloader::CreateFileRequest() {
-    const wchar_t* const name = L"QmtDownload::Downloader::CreateFileRequest";
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::CreateFileRequest";
     HINTERNET request = ::HttpOpenRequestW(connection_.get(), L"GET", url_.path(), nullptr, nullptr, nullptr,
                                            kRequestFlags | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0),
                                            callbackContext());
@@ -278,7 +280,7 @@ HINTERNET Downloader::CreateFileRequest() {
     if (!request) return nullptr;
     const DWORD current = file_->currentSize();
     if (!file_->isFresh() && file_->isOpen() && current != 0 && header_ && header_->hasLastModified()) {
-        LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare GET request from offset %lu", name, current);
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare GET request from offset %lu", kFunction, current);
         wchar_t headers[256];
         const int length = _snwprintf(headers, ARRAYSIZE(headers), L"If-Unmodified-Since: %s\r\nRange: bytes=%lu-\r\n",
                                       header_->lastModifiedText(), current);
@@ -286,17 +288,18 @@ HINTERNET Downloader::CreateFileRequest() {
             rangeSent_ = ::HttpAddRequestHeadersW(request, headers, static_cast<DWORD>(length),
                                                   HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_COALESCE_WITH_COMMA) != FALSE;
             if (!rangeSent_) {
-                LogMessage(KvQmtLogging::LogError, L"%s: Adding headers failed: %s", name,
+                LogMessage(KvQmtLogging::LogError, L"%s: Adding headers failed: %s", kFunction,
                            FormatWin32Error(::GetLastError()).c_str());
             }
         }
     } else {
-        LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare GET request (full)", name);
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare GET request (full)", kFunction);
     }
     return request;
 }
 
 void Downloader::ProcessJob(DWORD error) {
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::ProcessJob";
     // Whatever WinINet reports for a request that was closed under it, the
     // reason it was closed is the result.
     {
@@ -336,7 +339,7 @@ void Downloader::ProcessJob(DWORD error) {
     if (error != ERROR_SUCCESS && AbortError() != ERROR_SUCCESS) error = AbortError();
     if (error != ERROR_SUCCESS) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: Finishing job with error: %s",
-                   L"QmtDownload::Downloader::ProcessJob", FormatWin32Error(error).c_str());
+                   kFunction, FormatWin32Error(error).c_str());
     }
     MapWin32Error(error);
     FinalizeOrRetry();
@@ -348,10 +351,10 @@ DWORD Downloader::SendRequest() {
 }
 
 DWORD Downloader::ReadHeader() {
-    const wchar_t* const name = L"QmtDownload::Downloader::ReadHeader";
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::ReadHeader";
     const HINTERNET request = Request();
     if (!request) return ERROR_INVALID_HANDLE;
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Received headers", name);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Received headers", kFunction);
     auto header = std::make_unique<Header>(request);
     header->LogHeader();
     const DWORD error = ApplyHeader(*header);
@@ -360,16 +363,17 @@ DWORD Downloader::ReadHeader() {
 }
 
 DWORD Downloader::ApplyHeader(const Header& header) {
-    const wchar_t* const name = L"QmtDownload::Downloader::ReadHeader";
+    // Logs under the name of its caller, QmtDownload::Downloader::ReadHeader.
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::ReadHeader";
     if (header.status() == 0) {
         // No status line could be read: the peer (often a proxy) dropped the
         // connection, which some platforms report as an empty answer rather
         // than an error. A reset, to retry or route around.
-        LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, the answer has no status", name);
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, the answer has no status", kFunction);
         return ERROR_INTERNET_CONNECTION_RESET;
     }
     if (!header.IsSuccess()) {
-        LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, HTTP status: %lu %s", name, header.status(),
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, HTTP status: %lu %s", kFunction, header.status(),
                    header.statusText());
         SetResult(header.MapHttpStatus());
         if (header.status() != 412) return ERROR_SUCCESS;
@@ -384,7 +388,7 @@ DWORD Downloader::ApplyHeader(const Header& header) {
         return ERROR_FILE_TOO_LARGE;
     }
     if (header.contentLengthMalformed()) {
-        LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, unusable Content-Length", name);
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, unusable Content-Length", kFunction);
         SetResult(HttpPermanentError);
         return ERROR_SUCCESS;
     }
@@ -406,7 +410,7 @@ DWORD Downloader::ApplyHeader(const Header& header) {
         case PartialVerdict::Elsewhere:
             // Appending a range that starts elsewhere would corrupt the file.
             LogMessage(KvQmtLogging::LogWarning, L"%s: Partial answer does not continue the local file at %lu, "
-                       L"fetching it whole", name, file_->currentSize());
+                       L"fetching it whole", kFunction, file_->currentSize());
             SetResult(HttpRetryableError);
             header_.reset();
             return file_->Reset(File::kNoSize);
@@ -414,7 +418,7 @@ DWORD Downloader::ApplyHeader(const Header& header) {
             break;
     }
     // Taken as a whole file, a part would end as a short success.
-    LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, partial answer to a request for %s", name,
+    LogMessage(KvQmtLogging::LogWarning, L"%s: Aborting, partial answer to a request for %s", kFunction,
                rangeSent_ ? L"a range of another length" : L"the whole file");
     SetResult(HttpPermanentError);
     return ERROR_SUCCESS;
@@ -427,17 +431,19 @@ void Downloader::StoreHeader(std::unique_ptr<Header> header) {
 }
 
 DWORD Downloader::ReceiveData() {
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::ReceiveData";
     bytesRead_ = 0;
     if (::InternetReadFile(Request(), buffer_.get(), readSize_, &bytesRead_)) return ERROR_SUCCESS;
     const DWORD error = ::GetLastError();
     if (error != ERROR_IO_PENDING) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: InternetReadFile failed: %s",
-                   L"QmtDownload::Downloader::ReceiveData", FormatWin32Error(error).c_str());
+                   kFunction, FormatWin32Error(error).c_str());
     }
     return error;
 }
 
 DWORD Downloader::WriteReceived() {
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::WriteReceived";
     if (bytesRead_ == 0) {
         SetStep(StepDone);
         const DWORD expected = file_->expectedSize();
@@ -446,7 +452,7 @@ DWORD Downloader::WriteReceived() {
         // a body shorter than announced is a reset connection, so that the
         // retry resumes it instead of a short file counting as a success.
         LogMessage(KvQmtLogging::LogWarning, L"%s: Body ended at %lu of %lu bytes",
-                   L"QmtDownload::Downloader::WriteReceived", file_->currentSize(), expected);
+                   kFunction, file_->currentSize(), expected);
         return ERROR_INTERNET_CONNECTION_RESET;
     }
     const DWORD error = file_->WriteData(buffer_.get(), bytesRead_);
@@ -456,23 +462,23 @@ DWORD Downloader::WriteReceived() {
 }
 
 bool Downloader::HasFileChanged(const Header* header) const {
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::HasFileChanged";
     if (!file_) return false;
     if (!header) header = header_.get();
     if (!header) return true;
     if (header->contentLength() != file_->expectedSize()) {
         if (file_->isOpen()) {
             LogMessage(KvQmtLogging::LogInfo, L"%s: File size has changed: Local: %lu (%lu), remote: %lu",
-                       L"QmtDownload::Downloader::HasFileChanged", file_->currentSize(), file_->expectedSize(),
+                       kFunction, file_->currentSize(), file_->expectedSize(),
                        header->contentLength());
         }
         return true;
     }
     if (IsOlder(header->lastModified(), file_->GetLastModified())) {
-        LogMessage(KvQmtLogging::LogInfo, L"%s: File is older than server timestamp",
-                   L"QmtDownload::Downloader::HasFileChanged");
+        LogMessage(KvQmtLogging::LogInfo, L"%s: File is older than server timestamp", kFunction);
         return true;
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: File has not changed", L"QmtDownload::Downloader::HasFileChanged");
+    LogMessage(KvQmtLogging::LogDebug, L"%s: File has not changed", kFunction);
     return false;
 }
 
@@ -486,6 +492,7 @@ void Downloader::CloseRequest() {
 }
 
 void Downloader::FinalizeOrRetry() {
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::FinalizeOrRetry";
     CloseRequest();
     if (ShouldRetry()) {
         StartRequest();
@@ -507,8 +514,7 @@ void Downloader::FinalizeOrRetry() {
         }
         return;
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Getting header failed -> don't attempt to download file",
-               L"QmtDownload::Downloader::FinalizeOrRetry");
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Getting header failed -> don't attempt to download file", kFunction);
     Finish();
 }
 

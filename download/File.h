@@ -52,7 +52,6 @@ public:
     DWORD currentSize() const { return currentSize_; }
     DWORD sessionBytes() const { return sessionBytes_; }
     const wchar_t* path() const { return path_.c_str(); }
-    const wchar_t* metaPath() const { return metaPath_.c_str(); }
 
 private:
     DWORD CalculateSizes();

@@ -94,13 +94,15 @@ Header::Header(HINTERNET request) {
 }
 
 void Header::ReadStatus(HINTERNET request) {
+    // Logs under the name of its caller, QmtDownload::Header::Header.
+    const wchar_t* const kFunction = L"QmtDownload::Header::Header";
     DWORD status = 0;
     DWORD length = sizeof(status);
     if (::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr)) {
         status_ = status;
     } else {
         KvQmtLogging::LogMessage(KvQmtLogging::LogError, L"%s: Failed to get status code from response: %s",
-                                 L"QmtDownload::Header::Header", FormatWin32Error(::GetLastError()).c_str());
+                                 kFunction, FormatWin32Error(::GetLastError()).c_str());
     }
     // A status text that does not fit stays empty.
     length = (kStatusTextCapacity - 1) * sizeof(wchar_t);
@@ -109,6 +111,8 @@ void Header::ReadStatus(HINTERNET request) {
 }
 
 void Header::ReadContentLength(HINTERNET request) {
+    // Logs under the name of its caller, QmtDownload::Header::Header.
+    const wchar_t* const kFunction = L"QmtDownload::Header::Header";
     // Read as text, so that a length beyond 32 bits is seen instead of wrapping.
     wchar_t text[32] = {};
     DWORD length = (ARRAYSIZE(text) - 1) * sizeof(wchar_t);
@@ -129,15 +133,14 @@ void Header::ReadContentLength(HINTERNET request) {
             // Not taken as absent: a length that cannot be read could hide
             // where the body ends.
             contentLengthMalformed_ = true;
-            KvQmtLogging::LogMessage(KvQmtLogging::LogWarning, L"%s: Malformed Content-Length '%s'",
-                                     L"QmtDownload::Header::Header", text);
+            KvQmtLogging::LogMessage(KvQmtLogging::LogWarning, L"%s: Malformed Content-Length '%s'", kFunction, text);
             break;
         case ContentLengthValue::Absent:
             break;
     }
     if (contentLengthTooLarge_) {
         KvQmtLogging::LogMessage(KvQmtLogging::LogError, L"%s: Content-Length '%s' is 4 GiB or more, not supported",
-                                 L"QmtDownload::Header::Header", text);
+                                 kFunction, text);
     }
 }
 
@@ -170,16 +173,16 @@ DWORD Header::MapHttpStatus() const { return ResultFromHttpStatus(status_); }
 
 void Header::LogHeader() const {
     const int level = IsSuccess() ? KvQmtLogging::LogDebug : KvQmtLogging::LogInfo;
-    const wchar_t* const name = L"QmtDownload::Header::LogHeader";
-    KvQmtLogging::LogMessage(level, L"%s: > Status: %lu %s", name, status_, statusText_);
+    const wchar_t* const kFunction = L"QmtDownload::Header::LogHeader";
+    KvQmtLogging::LogMessage(level, L"%s: > Status: %lu %s", kFunction, status_, statusText_);
     if (!KvQmtLogging::IsLogLevelEnabled(level)) return;
     if (hasLastModified_) {
-        KvQmtLogging::LogMessage(level, L"%s: > Last-modified: %s (%04d-%02d-%02d %02d:%02d:%02d)", name,
+        KvQmtLogging::LogMessage(level, L"%s: > Last-modified: %s (%04d-%02d-%02d %02d:%02d:%02d)", kFunction,
                                  lastModifiedText_, lastModified_.wYear, lastModified_.wMonth, lastModified_.wDay,
                                  lastModified_.wHour, lastModified_.wMinute, lastModified_.wSecond);
     }
     if (contentLength_ != kNoLength) {
-        KvQmtLogging::LogMessage(level, L"%s: > Content-length: %lu", name, contentLength_);
+        KvQmtLogging::LogMessage(level, L"%s: > Content-length: %lu", kFunction, contentLength_);
     }
 }
 

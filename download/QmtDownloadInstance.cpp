@@ -22,13 +22,13 @@ QmtDownloadInstance::QmtDownloadInstance() {
 QmtDownloadInstance& QmtDownloadInstance::Get() { return kv::ProcessWide<QmtDownloadInstance>::Get(); }
 
 HINTERNET QmtDownloadInstance::GetHandle() {
+    const wchar_t* const kFunction = L"QmtDownload::QmtDownloadInstance::GetHandle";
     kv::CriticalSectionHold hold(lock_);
     if (!session_) {
         session_.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                                        INTERNET_FLAG_ASYNC));
         if (!session_) {
-            KvQmtLogging::LogMessage(KvQmtLogging::LogFatal, L"%s: Failed to initialize WinInet: %s",
-                                     L"QmtDownload::QmtDownloadInstance::GetHandle",
+            KvQmtLogging::LogMessage(KvQmtLogging::LogFatal, L"%s: Failed to initialize WinInet: %s", kFunction,
                                      FormatWin32Error(::GetLastError()).c_str());
         }
     }
@@ -36,13 +36,14 @@ HINTERNET QmtDownloadInstance::GetHandle() {
 }
 
 HINTERNET QmtDownloadInstance::GetProxyHandle() {
+    const wchar_t* const kFunction = L"QmtDownload::QmtDownloadInstance::GetProxyHandle";
     kv::CriticalSectionHold hold(lock_);
     if (proxy_ && !proxySession_) {
         proxySession_.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PROXY, proxy_->c_str(), nullptr,
                                             INTERNET_FLAG_ASYNC));
         if (!proxySession_) {
             KvQmtLogging::LogMessage(KvQmtLogging::LogFatal, L"%s: Failed to initialize WinInet (proxy '%s'): %s",
-                                     L"QmtDownload::QmtDownloadInstance::GetProxyHandle", proxy_->c_str(),
+                                     kFunction, proxy_->c_str(),
                                      FormatWin32Error(::GetLastError()).c_str());
         }
     }
@@ -50,9 +51,10 @@ HINTERNET QmtDownloadInstance::GetProxyHandle() {
 }
 
 void QmtDownloadInstance::SetProxy(const wchar_t* proxy) {
+    const wchar_t* const kFunction = L"QmtDownload::QmtDownloadInstance::SetProxy";
     const bool clear = proxy == nullptr || *proxy == L'\0';
     KvQmtLogging::LogMessage(KvQmtLogging::LogInfo, L"%s: Setting proxy to '%s'",
-                             L"QmtDownload::QmtDownloadInstance::SetProxy", clear ? L"<disabled>" : proxy);
+                             kFunction, clear ? L"<disabled>" : proxy);
     kv::CriticalSectionHold hold(lock_);
     proxy_ = clear ? nullptr : std::make_unique<std::wstring>(proxy);
     proxySession_.reset();

@@ -5,6 +5,7 @@
 namespace QmtDownload {
 
 Url::Url(const wchar_t* text) : text_(text ? text : L"") {
+    const wchar_t* const kFunction = L"QmtDownload::Url::Url";
     isHttps_ = ::_wcsnicmp(text_.c_str(), L"https", 5) == 0;
 
     URL_COMPONENTSW parts = {};
@@ -22,13 +23,13 @@ Url::Url(const wchar_t* text) : text_(text ? text : L"") {
     }
     if (valid_) {
         KvQmtLogging::LogMessage(KvQmtLogging::LogDebug, L"%s: Host '%s' port %lu url '%s', ssl: %s",
-                                 L"QmtDownload::Url::Url", host_, static_cast<unsigned long>(port_), path_,
+                                 kFunction, host_, static_cast<unsigned long>(port_), path_,
                                  isHttps_ ? L"true" : L"false");
     } else {
         host_[0] = L'\0';
         path_[0] = L'\0';
         KvQmtLogging::LogMessage(KvQmtLogging::LogWarning, L"%s: InternetCrackUrl failed for '%s'",
-                                 L"QmtDownload::Url::Url", text_.c_str());
+                                 kFunction, text_.c_str());
     }
 }
 

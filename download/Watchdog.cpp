@@ -11,10 +11,11 @@ WatchdogVerdict CheckWatchdog(DWORD now, DWORD startTick, DWORD lastActivity, DW
 }
 
 Watchdog::Watchdog(Tick tick, DWORD_PTR context, DWORD periodMs) : tick_(tick), context_(context) {
+    const wchar_t* const kFunction = L"QmtDownload::Watchdog::Watchdog";
     if (!::CreateTimerQueueTimer(&timer_, nullptr, &Watchdog::OnTimer, this, periodMs, periodMs,
                                  WT_EXECUTEDEFAULT)) {
         KvQmtLogging::LogMessage(KvQmtLogging::LogError, L"%s: CreateTimerQueueTimer failed: %lu",
-                                 L"QmtDownload::Watchdog::Watchdog", ::GetLastError());
+                                 kFunction, ::GetLastError());
         timer_ = nullptr;
     }
 }

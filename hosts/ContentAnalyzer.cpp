@@ -41,12 +41,13 @@ bool ContentAnalyzer::isCorrupted(const std::wstring& line) const {
 }
 
 int ContentAnalyzer::fixContent(const LineList& lines, LineList* kept, std::vector<int32_t>* indices) const {
+    const wchar_t* const kFunction = L"ContentAnalyzer::fixContent";
     int count = 0;
     int32_t position = 0;
     for (const std::wstring& line : lines) {
         if (isCorrupted(line)) {
             KvQmtLogging::LogMessage(KvQmtLogging::LogDebug, L"%s: Corrupted line has been found: %s",
-                                     L"ContentAnalyzer::fixContent", line.c_str());
+                                     kFunction, line.c_str());
             if (indices) indices->push_back(position);
             ++count;
         } else if (kept) {

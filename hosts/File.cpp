@@ -6,16 +6,16 @@
 using KvQmtLogging::LogMessage;
 
 int File::content(LineList& lines) const {
-    static const wchar_t* const kName = L"File::content";
+    const wchar_t* const kFunction = L"File::content";
     // Text mode stops reading at a 0x1A byte. A rewrite of what was read
     // would silently drop everything behind it, so such a file is not taken.
     if (hasTextAfterEndOfFileMark()) {
         LogMessage(KvQmtLogging::LogError, L"%s: %s holds text after an end-of-file mark (0x1A), not read",
-                   kName, path_.c_str());
+                   kFunction, path_.c_str());
         return 2;
     }
     std::wfstream stream(path_.c_str(), std::ios::in);
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Opening for reading: %s", kName, path_.c_str());
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Opening for reading: %s", kFunction, path_.c_str());
     FileReaderWriter reader(stream);
     const int result = reader.read(lines);
     stream.close();
@@ -23,15 +23,15 @@ int File::content(LineList& lines) const {
 }
 
 int File::setContent(const LineList& lines) const {
-    static const wchar_t* const kName = L"File::setContent";
+    const wchar_t* const kFunction = L"File::setContent";
     std::wfstream stream(path_.c_str(), std::ios::out | std::ios::trunc);
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Opening for writing: %s", kName, path_.c_str());
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Opening for writing: %s", kFunction, path_.c_str());
     FileReaderWriter writer(stream);
     const int result = writer.write(lines);
     stream.close();
     // The close writes what is still buffered: its failure is a failed write.
     if (result == 0 && stream.fail()) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Closing %s has failed!", kName, path_.c_str());
+        LogMessage(KvQmtLogging::LogError, L"%s: Closing %s has failed!", kFunction, path_.c_str());
         return 3;
     }
     return result;

@@ -5,13 +5,13 @@
 using KvQmtLogging::LogMessage;
 
 int FileReaderWriter::read(LineList& lines) {
-    static const wchar_t* const kName = L"FileReaderWriter::read";
+    const wchar_t* const kFunction = L"FileReaderWriter::read";
     if (!stream_.is_open()) {
-        LogMessage(KvQmtLogging::LogError, L"%s: File is not opened!", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: File is not opened!", kFunction);
         return 1;
     }
     if (!stream_.good()) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Stream is not good!", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Stream is not good!", kFunction);
         return 1;
     }
     std::wstring line;
@@ -22,7 +22,7 @@ int FileReaderWriter::read(LineList& lines) {
         // terminator (or the empty file) and gives it back on writing.
         lines.push_back(line);
         if ((stream_.fail() || stream_.bad()) && !stream_.eof()) {
-            LogMessage(KvQmtLogging::LogError, L"%s: Reading from file has failed!", kName);
+            LogMessage(KvQmtLogging::LogError, L"%s: Reading from file has failed!", kFunction);
             return 2;
         }
     }
@@ -30,9 +30,9 @@ int FileReaderWriter::read(LineList& lines) {
 }
 
 int FileReaderWriter::write(const LineList& lines) {
-    static const wchar_t* const kName = L"FileReaderWriter::write";
+    const wchar_t* const kFunction = L"FileReaderWriter::write";
     if (!stream_.is_open() || !stream_.good()) {
-        LogMessage(KvQmtLogging::LogError, L"%s: File is not opened!", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: File is not opened!", kFunction);
         return 1;
     }
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -42,7 +42,7 @@ int FileReaderWriter::write(const LineList& lines) {
         // when the buffer is converted, and must not pass for a success.
         stream_.flush();
         if (stream_.fail() || stream_.bad()) {
-            LogMessage(KvQmtLogging::LogError, L"%s: Writing to file has failed!", kName);
+            LogMessage(KvQmtLogging::LogError, L"%s: Writing to file has failed!", kFunction);
             return 3;
         }
     }

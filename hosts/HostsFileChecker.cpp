@@ -28,6 +28,7 @@ HostsFileChecker::HostsFileChecker() : hostsFix_(new HostsFix()) {}
 HostsFileChecker::~HostsFileChecker() = default;
 
 int HostsFileChecker::RepairWithPermissions() {
+    const wchar_t* const kFunction = L"HostsFileChecker::RepairWithPermissions";
     SecurityAttributes etcFolder;
     SecurityAttributes hostsFile;
     int result = 2;
@@ -37,8 +38,7 @@ int HostsFileChecker::RepairWithPermissions() {
     }
     // The privileges go back to what they were before the repair.
     if (privileges_ && !privileges_->RestoreAll()) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to restore the privileges of the process",
-                   L"HostsFileChecker::RepairWithPermissions");
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to restore the privileges of the process", kFunction);
     }
     privileges_.reset();
     return result;
@@ -71,6 +71,7 @@ void HostsFileChecker::BuildHostsFileSddl(std::wstring& sddl) {
 }
 
 bool HostsFileChecker::SetPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile, int phase) {
+    const wchar_t* const kFunction = L"HostsFileChecker::SetPermission";
     // Resolved afresh, as every user of the location does.
     const HostsPath location;
     const std::wstring etcPath = location.directory();
@@ -81,33 +82,33 @@ bool HostsFileChecker::SetPermission(SecurityAttributes& etcFolder, SecurityAttr
         case Restore:
             return SetOriginalPermission(etcFolder, hostsFile, etcPath, hosts);
         default:
-            LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes, permissions not to set",
-                       L"HostsFileChecker::SetPermission");
+            LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes, permissions not to set", kFunction);
             return false;
     }
 }
 
 bool HostsFileChecker::SetAdministratorPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
                                                   const std::wstring& etcPath, const File& hosts) {
-    static const wchar_t* const kName = L"HostsFileChecker::SetPermission";
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Set permision for Administrator attributes", kName);
+    // Logs under the name of its caller, HostsFileChecker::SetPermission.
+    const wchar_t* const kFunction = L"HostsFileChecker::SetPermission";
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Set permision for Administrator attributes", kFunction);
     if (!etcFolder.LoadFromFile(etcPath.c_str()) || !hostsFile.LoadFromFile(hosts.path().c_str())) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to get SA etc or hosts file", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to get SA etc or hosts file", kFunction);
         return false;
     }
     std::wstring sddl;
     BuildEtcFolderSddl(sddl);
     SecurityAttributes fixed;
     if (!fixed.LoadFromSddl(sddl.c_str(), false)) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kFunction);
         return false;
     }
     if (!SetSddlAttributes(fixed, etcPath.c_str())) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kFunction);
         UndoAdministrator(etcFolder, hostsFile, etcPath, hosts, EtcFolderTouched);
         return false;
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kName);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kFunction);
     BuildHostsFileSddl(sddl);
     int steps = EtcFolderTouched;
     bool fixedAll = fixed.LoadFromSddl(sddl.c_str(), false);
@@ -120,99 +121,101 @@ bool HostsFileChecker::SetAdministratorPermission(SecurityAttributes& etcFolder,
         fixedAll = SetHostsFileAttributes(hosts, Administrator);
     }
     if (!fixedAll) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kFunction);
         UndoAdministrator(etcFolder, hostsFile, etcPath, hosts, steps);
         return false;
     }
     fixed.Release();
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts file attributes are fixed", kName);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts file attributes are fixed", kFunction);
     return true;
 }
 
 void HostsFileChecker::UndoAdministrator(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
                                          const std::wstring& etcPath, const File& hosts, int stepsDone) {
-    static const wchar_t* const kName = L"HostsFileChecker::SetPermission";
+    // Logs under the name of its caller, HostsFileChecker::SetPermission.
+    const wchar_t* const kFunction = L"HostsFileChecker::SetPermission";
     // Newest change first, as the restore phase does.
     bool undone = true;
     if (stepsDone >= AttributesTouched) undone = SetHostsFileAttributes(hosts, Restore) && undone;
     if (stepsDone >= HostsFileTouched) undone = RestoreObject(hostsFile, hosts.path().c_str()) && undone;
     if (stepsDone >= EtcFolderTouched) undone = RestoreObject(etcFolder, etcPath.c_str()) && undone;
     if (undone) {
-        LogMessage(KvQmtLogging::LogInfo, L"%s: The changes made so far have been undone", kName);
+        LogMessage(KvQmtLogging::LogInfo, L"%s: The changes made so far have been undone", kFunction);
     } else {
-        LogMessage(KvQmtLogging::LogFatal, L"%s: The changes made so far could not all be undone", kName);
+        LogMessage(KvQmtLogging::LogFatal, L"%s: The changes made so far could not all be undone", kFunction);
     }
 }
 
 bool HostsFileChecker::RestoreObject(const SecurityAttributes& recorded, const wchar_t* path) {
-    static const wchar_t* const kName = L"HostsFileChecker::RestoreObject";
+    const wchar_t* const kFunction = L"HostsFileChecker::RestoreObject";
     // The DACL first: while the Administrators own the object they may
     // write it, whatever the recorded DACL grants them.
     bool restored = recorded.ApplyToFile(path);
-    if (!restored) LogMessage(KvQmtLogging::LogError, L"%s: Failed to put the DACL of %s back", kName, path);
+    if (!restored) LogMessage(KvQmtLogging::LogError, L"%s: Failed to put the DACL of %s back", kFunction, path);
     return RestoreOwnerIfChanged(recorded, path) && restored;
 }
 
 bool HostsFileChecker::RestoreOwnerIfChanged(const SecurityAttributes& recorded, const wchar_t* path) {
-    static const wchar_t* const kName = L"HostsFileChecker::RestoreOwnerIfChanged";
+    const wchar_t* const kFunction = L"HostsFileChecker::RestoreOwnerIfChanged";
     SecurityAttributes current;
     if (current.LoadFromFile(path) && current.SameOwnerAs(recorded)) return true;
     if (!RestoreOwner(path, recorded.descriptor(), privileges())) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to put the owner of %s back, error %lu", kName, path,
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to put the owner of %s back, error %lu", kFunction, path,
                    ::GetLastError());
         return false;
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Owner of %s has been put back", kName, path);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Owner of %s has been put back", kFunction, path);
     return true;
 }
 
 bool HostsFileChecker::SetOriginalPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
                                              const std::wstring& etcPath, const File& hosts) {
-    static const wchar_t* const kName = L"HostsFileChecker::SetPermission";
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Set permision for Orginal attributes", kName);
+    // Logs under the name of its caller, HostsFileChecker::SetPermission.
+    const wchar_t* const kFunction = L"HostsFileChecker::SetPermission";
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Set permision for Orginal attributes", kFunction);
     // Every step is tried even when one before it failed: what can be put
     // back is put back, and the phase still reports the failure.
     bool restored = SetHostsFileAttributes(hosts, Restore);
-    if (!restored) LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
+    if (!restored) LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kFunction);
     bool etcRestored = SetSddlAttributes(etcFolder, etcPath.c_str());
     etcRestored = RestoreOwnerIfChanged(etcFolder, etcPath.c_str()) && etcRestored;
     if (etcRestored) {
-        LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kName);
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kFunction);
     } else {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kFunction);
     }
     // The rewrite gave the hosts file a new owner as well as new content.
     bool hostsRestored = SetSddlAttributes(hostsFile, hosts.path().c_str());
     hostsRestored = RestoreOwnerIfChanged(hostsFile, hosts.path().c_str()) && hostsRestored;
     if (hostsRestored) {
-        LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts file attributes are fixed", kName);
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts file attributes are fixed", kFunction);
     } else {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kFunction);
     }
     return restored && etcRestored && hostsRestored;
 }
 
 bool HostsFileChecker::SetSddlAttributes(SecurityAttributes& attributes, const wchar_t* path) {
-    static const wchar_t* const kName = L"HostsFileChecker::SetSddlAttributes";
+    const wchar_t* const kFunction = L"HostsFileChecker::SetSddlAttributes";
     if (!attributes.ApplyToFile(path)) {
         // As the owner the Administrators may write the DACL, and the one
         // written is the intended one: the object never stands open between.
         const int taken = OwnershipTaker(privileges()).TakeOwnership(path);
         if (taken != OwnershipTaker::Done) {
-            LogMessage(KvQmtLogging::LogError, L"%s: Failed to TakeOwnership for %s", kName, path);
+            LogMessage(KvQmtLogging::LogError, L"%s: Failed to TakeOwnership for %s", kFunction, path);
             return false;
         }
         if (!attributes.ApplyToFile(path)) {
-            LogMessage(KvQmtLogging::LogError, L"%s: Failed to set attributes for %s", kName, path);
+            LogMessage(KvQmtLogging::LogError, L"%s: Failed to set attributes for %s", kFunction, path);
             return false;
         }
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Attributes for %s has been set correctly", kName, path);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Attributes for %s has been set correctly", kFunction, path);
     return true;
 }
 
 bool HostsFileChecker::SetHostsFileAttributes(const File& hostsFile, int phase) {
-    static const wchar_t* const kName = L"HostsFileChecker::SetHostsFileAttributes";
+    const wchar_t* const kFunction = L"HostsFileChecker::SetHostsFileAttributes";
     const bool restoring = phase != Administrator;
     const bool targetReadOnly = restoring && savedReadOnly_;
     const bool targetHidden = restoring && savedHidden_;
@@ -228,15 +231,15 @@ bool HostsFileChecker::SetHostsFileAttributes(const File& hostsFile, int phase) 
     }
 
     if (readOnly != targetReadOnly && !hostsFile.setAttribute(targetReadOnly, kReadOnly)) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to change read only attribute of hosts file", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to change read only attribute of hosts file", kFunction);
         return false;
     }
     if (hidden != targetHidden && !hostsFile.setAttribute(targetHidden, kHidden)) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to change hidden attributes of hosts file", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to change hidden attributes of hosts file", kFunction);
         return false;
     }
     if (system != targetSystem && !hostsFile.setAttribute(targetSystem, kSystem)) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix system attributes of hosts hosts file", kName);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix system attributes of hosts hosts file", kFunction);
         return false;
     }
     return true;

@@ -29,6 +29,7 @@ protected:
     virtual int writeLines(const File& file, const LineList& lines) const;
 
 private:
+    // Logs under the name of its caller, passed in.
     bool exists(const std::wstring& hostsPath, const wchar_t* caller) const;
     bool replaceContent(const std::wstring& hostsPath, const LineList& lines) const;
 

@@ -18,40 +18,42 @@ const DWORD kPathUnits = 260;
 
 // The value as text, or false with the reason logged.
 bool QueryDatabasePath(HKEY key, std::wstring& text) {
-    static const wchar_t* const kName = L"HostsPath::filePathFromRegistry";
+    // Logs under the name of its caller, HostsPath::filePathFromRegistry.
+    const wchar_t* const kFunction = L"HostsPath::filePathFromRegistry";
     const kv::RegistryStringRead read = kv::ReadRegistryString(
         key, kDatabasePathValue, kv::RegistryStringTypes::PlainOrExpandable, kPathUnits * sizeof(wchar_t), text);
     const LONG error = read.error;
     const DWORD type = read.type;
     if (read.outcome != kv::RegistryStringRead::Read && read.outcome != kv::RegistryStringRead::WrongType) {
-        LogMessage(KvQmtLogging::LogError, L"%s: RegQueryValueEx failed, error %ld", kName, error);
+        LogMessage(KvQmtLogging::LogError, L"%s: RegQueryValueEx failed, error %ld", kFunction, error);
         return false;
     }
     if (!read) {
-        LogMessage(KvQmtLogging::LogError, L"%s: %s has type %lu, not a string", kName, kDatabasePathValue, type);
+        LogMessage(KvQmtLogging::LogError, L"%s: %s has type %lu, not a string", kFunction, kDatabasePathValue, type);
         return false;
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: RegQueryValueEx succeed", kName);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: RegQueryValueEx succeed", kFunction);
     return true;
 }
 
 bool Expand(const std::wstring& text, std::wstring& expanded) {
-    static const wchar_t* const kName = L"HostsPath::filePathFromRegistry";
+    // Logs under the name of its caller, HostsPath::filePathFromRegistry.
+    const wchar_t* const kFunction = L"HostsPath::filePathFromRegistry";
     wchar_t buffer[kPathUnits] = {};
     const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), buffer, kPathUnits);
     if (needed == 0) {
-        LogMessage(KvQmtLogging::LogError, L"%s: ExpandEnvironmentStrings failed, error %lu", kName,
+        LogMessage(KvQmtLogging::LogError, L"%s: ExpandEnvironmentStrings failed, error %lu", kFunction,
                    ::GetLastError());
         return false;
     }
     if (needed > kPathUnits) {
-        LogMessage(KvQmtLogging::LogError, L"%s: %s expands to %lu characters, more than %lu", kName,
+        LogMessage(KvQmtLogging::LogError, L"%s: %s expands to %lu characters, more than %lu", kFunction,
                    kDatabasePathValue, needed, kPathUnits);
         return false;
     }
     // An empty folder would put the hosts file at the root of the current drive.
     if (buffer[0] == L'\0') {
-        LogMessage(KvQmtLogging::LogError, L"%s: %s is empty", kName, kDatabasePathValue);
+        LogMessage(KvQmtLogging::LogError, L"%s: %s is empty", kFunction, kDatabasePathValue);
         return false;
     }
     expanded = buffer;
@@ -65,12 +67,12 @@ HostsPath::HostsPath() {
 }
 
 bool HostsPath::filePathFromRegistry(std::wstring& directory) {
-    static const wchar_t* const kName = L"HostsPath::filePathFromRegistry";
+    const wchar_t* const kFunction = L"HostsPath::filePathFromRegistry";
     std::wstring text;
     bool found = false;
     kv::unique_hkey key;
     if (::RegOpenKeyW(HKEY_LOCAL_MACHINE, kParametersKey, key.put()) == ERROR_SUCCESS) {
-        LogMessage(KvQmtLogging::LogDebug, L"%s: Opened registry key %s", kName, kParametersKey);
+        LogMessage(KvQmtLogging::LogDebug, L"%s: Opened registry key %s", kFunction, kParametersKey);
         found = QueryDatabasePath(key.get(), text);
         key.reset();
     }
@@ -79,15 +81,16 @@ bool HostsPath::filePathFromRegistry(std::wstring& directory) {
         directory = expanded;
         return true;
     }
-    LogMessage(KvQmtLogging::LogError, L"%s: Failed to get hosts file path from registry!", kName);
+    LogMessage(KvQmtLogging::LogError, L"%s: Failed to get hosts file path from registry!", kFunction);
     return false;
 }
 
 void HostsPath::defaultFilePath(std::wstring& directory) {
+    const wchar_t* const kFunction = L"HostsPath::defaultFilePath";
     const wchar_t* systemRoot = ::_wgetenv(L"SystemRoot");
     if (systemRoot) {
         const std::wstring copy(systemRoot);
         directory = copy + L"\\system32\\drivers\\etc\\";
     }
-    LogMessage(KvQmtLogging::LogDebug, L"%s: Returned %s", L"HostsPath::defaultFilePath", directory.c_str());
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Returned %s", kFunction, directory.c_str());
 }

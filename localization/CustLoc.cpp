@@ -33,37 +33,38 @@ std::wstring LowerCased(std::wstring text) {
 CustLoc* CustLoc::Instance() { return &kv::ProcessWide<CustLoc>::Get(); }
 
 bool CustLoc::ParseResources(HMODULE module, WORD resourceId) {
+    const wchar_t* const kFunction = L"CustLoc::ParseResources";
     table_.clear();
-    LogMessage(5, L"%s: Starting to parse localized properties", L"CustLoc::ParseResources");
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Starting to parse localized properties", kFunction);
     if (ParseSingleResource(module, *this, resourceId)) return true;
-    LogMessage(3, L"%s: Failed to parse localized properties", L"CustLoc::ParseResources");
+    LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to parse localized properties", kFunction);
     return false;
 }
 
 bool CustLoc::ParseSingleResource(HMODULE module, CustLoc& loc, WORD resourceId) {
-    const wchar_t* const self = L"CustLoc::ParseSingleResource";
-    LogMessage(5, L"%s: ", self);
+    const wchar_t* const kFunction = L"CustLoc::ParseSingleResource";
+    LogMessage(KvQmtLogging::LogDebug, L"%s: ", kFunction);
     HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resourceId), L"PROPERTIES");
     if (!found) {
-        LogMessage(3, L"%s: Didn't find properties: %lu", self, GetLastError());
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Didn't find properties: %lu", kFunction, GetLastError());
         return false;
     }
-    LogMessage(5, L"%s: Properties found", self);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Properties found", kFunction);
     HGLOBAL loaded = LoadResource(module, found);
     if (!loaded) {
-        LogMessage(3, L"%s: Failed to load resource: %lu", self, GetLastError());
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to load resource: %lu", kFunction, GetLastError());
         return false;
     }
-    LogMessage(5, L"%s: Resource loaded", self);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Resource loaded", kFunction);
     const void* data = LockResource(loaded);
     if (!data) {
-        LogMessage(3, L"%s: Failed to lock resorce: %lu", self, GetLastError());
+        LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to lock resorce: %lu", kFunction, GetLastError());
         return false;
     }
-    LogMessage(5, L"%s: Resource locked", self);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Resource locked", kFunction);
     const size_t length = SizeofResource(module, found) / 2;  // an odd last byte is no character
-    LogMessage(5, L"%s: Resource size in chars %d", self, static_cast<int>(length));
-    LogMessage(5, L"%s: Reading strings", self);
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Resource size in chars %d", kFunction, static_cast<int>(length));
+    LogMessage(KvQmtLogging::LogDebug, L"%s: Reading strings", kFunction);
     loc.ParseText(static_cast<const wchar_t*>(data), length);
     return true;
 }
@@ -115,7 +116,8 @@ void CustLoc::Store(const std::wstring& name, const std::wstring& value) {
 }
 
 void CustLoc::SetLanguage(const std::wstring& tag) {
-    LogMessage(4, L"%s: Language set to '%s'", L"CustLoc::SetLanguage", tag.c_str());
+    const wchar_t* const kFunction = L"CustLoc::SetLanguage";
+    LogMessage(KvQmtLogging::LogInfo, L"%s: Language set to '%s'", kFunction, tag.c_str());
     language_ = tag;
 }
 

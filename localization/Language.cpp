@@ -24,21 +24,21 @@ const wchar_t* const kSupported[] = {
 }  // namespace
 
 std::wstring GetDisplayLanguage() {
-    const wchar_t* const self = L"Language::GetDisplayLanguage";
+    const wchar_t* const kFunction = L"Language::GetDisplayLanguage";
     std::wstring tag;
     if (GetInstallationLanguage(tag)) {
-        LogMessage(4, L"%s: Current installation language is '%s'", self, tag.c_str());
+        LogMessage(KvQmtLogging::LogInfo, L"%s: Current installation language is '%s'", kFunction, tag.c_str());
         return tag;
     }
     std::wstring full, generic, country;
     if (GetLocale(full, generic, country)) {
-        LogMessage(4, L"%s: User locale is '%s' (generic '%s', country '%s')", self, full.c_str(), generic.c_str(),
+        LogMessage(KvQmtLogging::LogInfo, L"%s: User locale is '%s' (generic '%s', country '%s')", kFunction, full.c_str(), generic.c_str(),
                    country.c_str());
         for (const std::wstring* candidate : {&full, &generic, &country}) {
             if (IsSupportedLocale(*candidate)) return *candidate;
         }
     }
-    LogMessage(3, L"%s: Didn't find suitable locale. Trying fallback '%s'", self, kFallback);
+    LogMessage(KvQmtLogging::LogWarning, L"%s: Didn't find suitable locale. Trying fallback '%s'", kFunction, kFallback);
     return kFallback;
 }
 
@@ -47,13 +47,14 @@ bool GetInstallationLanguage(std::wstring& tag) {
 }
 
 bool GetLocale(std::wstring& full, std::wstring& generic, std::wstring& country) {
+    const wchar_t* const kFunction = L"Language::GetLocale";
     if (GetLocaleInfoString(LOCALE_SISO639LANGNAME, generic) && GetLocaleInfoString(LOCALE_SISO3166CTRYNAME, country)) {
         full = generic + L"-" + country;
-        LogMessage(5, L"%s: detected locale is '%s'", L"Language::GetLocale", full.c_str());
+        LogMessage(KvQmtLogging::LogDebug, L"%s: detected locale is '%s'", kFunction, full.c_str());
         for (wchar_t& c : country) c = static_cast<wchar_t>(towlower(c));
         return true;
     }
-    LogMessage(3, L"%s: failed to detect locale", L"Language::GetLocale");
+    LogMessage(KvQmtLogging::LogWarning, L"%s: failed to detect locale", kFunction);
     return false;
 }
 
@@ -67,10 +68,11 @@ bool GetLocaleInfoString(LCTYPE item, std::wstring& text) {
 }
 
 bool IsSupportedLocale(const std::wstring& tag) {
+    const wchar_t* const kFunction = L"Language::IsSupportedLocale";
     for (const wchar_t* supported : kSupported) {
         if (_wcsicmp(tag.c_str(), supported) == 0) return true;
     }
-    LogMessage(3, L"%s: %s is not supported locale", L"Language::IsSupportedLocale", tag.c_str());
+    LogMessage(KvQmtLogging::LogWarning, L"%s: %s is not supported locale", kFunction, tag.c_str());
     return false;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // The one log call of the program. Every format begins "%s: " and the first
-// argument is the qualified name of the calling function:
-//   KvQmtLogging::LogMessage(KvQmtLogging::LogError, L"%s: RegOpenKeyExW failed, error %ld",
-//                            L"NX_Helpers::GetInstalledSecurityAppID", error);
+// argument is the qualified name of the calling function, held in a local
+// constant named kFunction; the level is always one of the LogLevel names:
+//   const wchar_t* const kFunction = L"NX_Helpers::GetInstalledSecurityAppID";
+//   KvQmtLogging::LogMessage(KvQmtLogging::LogError, L"%s: RegOpenKeyExW failed, error %ld", kFunction, error);
+// A helper that logs under its caller's name says so in a one-line comment.
 // Wide formats follow the system C runtime: "%s" is a wide string.
 // Logging never changes the thread's last-error value.
 #include <cstdarg>

@@ -14,7 +14,7 @@ namespace KvQmtLogging {
 
 namespace {
 
-const int kDefaultLevel = 4;
+const int kDefaultLevel = LogInfo;
 const int kDefaultRotateCount = 2;
 const int kDefaultMaxSizeKB = 100;
 const size_t kFirstMessageChars = 2048;
@@ -75,12 +75,8 @@ void Logger::Configure(unsigned flags, const wchar_t* component, const wchar_t* 
     ApplyConfiguration();
 }
 
-int Logger::ReadSetting(const wchar_t* valueName, int defaultValue) const {
-    return ReadLogSetting(config_->component ? config_->component->c_str() : nullptr,
-                          config_->logName ? config_->logName->c_str() : nullptr, valueName, defaultValue);
-}
-
 void Logger::ApplyConfiguration() {
+    const wchar_t* const kFunction = L"KvQmtLogging::Logger::ApplyConfiguration";
     std::vector<IgnoredSetting> ignored;
     int markerLevel = 0;
     {
@@ -111,8 +107,7 @@ void Logger::ApplyConfiguration() {
     WriteStartMarker(markerLevel);
     for (const IgnoredSetting& setting : ignored) {
         Log(LogWarning, L"%s: value \"%s\" under HKLM\\%s is not a 4-byte REG_DWORD (type %lu, %lu bytes): ignored",
-            L"KvQmtLogging::Logger::ApplyConfiguration", setting.value.c_str(), setting.key.c_str(), setting.type,
-            setting.size);
+            kFunction, setting.value.c_str(), setting.key.c_str(), setting.type, setting.size);
     }
 }
 
@@ -154,8 +149,6 @@ void Logger::WriteLine(int level, const wchar_t* message, size_t length) {
     Deliver(level, line.get(), lineLength);
 }
 
-void Logger::WriteRaw(int level, const wchar_t* text, size_t length) { Deliver(level, text, length); }
-
 void Logger::Deliver(int level, const wchar_t* text, size_t length) {
     ApplyConfiguration();
     if (!IsLevelEnabled(level)) return;
@@ -169,7 +162,7 @@ void Logger::WriteStartMarker(int level) {
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &sessionId)) sessionId = 0xDEADBEEF;
     TIME_ZONE_INFORMATION zone = {};
     const DWORD zoneResult = GetTimeZoneInformation(&zone);
-    if (IsLevelEnabled(level)) WriteRaw(level, L"\r\n", 2);
+    if (IsLevelEnabled(level)) Deliver(level, L"\r\n", 2);
     const bool zoneKnown = zoneResult != TIME_ZONE_ID_INVALID;
     const std::wstring marker = StartMarkerText(zoneKnown, zoneKnown ? UtcOffsetMinutes(zoneResult, zone) : 0, sessionId);
     Log(level, L"%s", marker.c_str());

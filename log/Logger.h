@@ -45,12 +45,10 @@ protected:
 private:
     void ApplyConfiguration();
     void WriteLine(int level, const wchar_t* message, size_t length);
-    void WriteRaw(int level, const wchar_t* text, size_t length);
     void Deliver(int level, const wchar_t* text, size_t length);
     void WriteStartMarker(int level);
     int MarkerLevel() const;
     bool DeferredAndUnused();
-    int ReadSetting(const wchar_t* valueName, int defaultValue) const;
 
     std::atomic<int> level_{0};
     std::unique_ptr<FileAccessBase> writer_;

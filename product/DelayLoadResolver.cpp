@@ -71,14 +71,15 @@ HMODULE LoadByFullPath(DelayLoadSystemCalls& calls, const std::string& path) {
 // The full path registered under the lookup key in the value named after the
 // library; empty when there is none that could be loaded without a search.
 std::string ReadRegisteredPath(DelayLoadSystemCalls& calls, const std::string& libraryName) {
-    const wchar_t* const function = L"FindAndLoadLibrary";
+    // Logs under the name of its caller, FindAndLoadLibrary.
+    const wchar_t* const kFunction = L"FindAndLoadLibrary";
     const std::string keyPath = DelayLoadLookupKeyPath();
     TableKey key(calls);
     LONG status = calls.RegOpenKeyExA(DelayLoadLookupRoot(), keyPath.c_str(), 0,
                                       KEY_READ | kv::kProductRegistryView, key.put());
     if (status != ERROR_SUCCESS) {
         *key.put() = nullptr;
-        LogMessage(KvQmtLogging::LogInfo, L"%s: RegOpenKeyExA(%s) failed with error %ld", function,
+        LogMessage(KvQmtLogging::LogInfo, L"%s: RegOpenKeyExA(%s) failed with error %ld", kFunction,
                    AnsiToWide(keyPath).c_str(), status);
         return std::string();
     }
@@ -86,13 +87,13 @@ std::string ReadRegisteredPath(DelayLoadSystemCalls& calls, const std::string& l
     DWORD size = 0;
     status = calls.RegQueryValueExA(key.get(), libraryName.c_str(), nullptr, &type, nullptr, &size);
     if (status != ERROR_SUCCESS) {
-        LogMessage(KvQmtLogging::LogInfo, L"%s: RegQueryValueExA(%s) failed with error %ld", function,
+        LogMessage(KvQmtLogging::LogInfo, L"%s: RegQueryValueExA(%s) failed with error %ld", kFunction,
                    AnsiToWide(libraryName).c_str(), status);
         return std::string();
     }
     if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || size > MAX_PATH) {
         LogMessage(KvQmtLogging::LogError, L"%s: value %s has type %lu and %lu bytes, not a path to a library",
-                   function, AnsiToWide(libraryName).c_str(), type, size);
+                   kFunction, AnsiToWide(libraryName).c_str(), type, size);
         return std::string();
     }
     // Room beyond the data, zero-filled, so that data stored without their
@@ -102,19 +103,19 @@ std::string ReadRegisteredPath(DelayLoadSystemCalls& calls, const std::string& l
     status = calls.RegQueryValueExA(key.get(), libraryName.c_str(), nullptr, &type,
                                     reinterpret_cast<BYTE*>(buffer.data()), &readSize);
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || readSize > size) {
-        LogMessage(KvQmtLogging::LogError, L"%s: second RegQueryValueExA(%s) failed with error %ld", function,
+        LogMessage(KvQmtLogging::LogError, L"%s: second RegQueryValueExA(%s) failed with error %ld", kFunction,
                    AnsiToWide(libraryName).c_str(), status);
         return std::string();
     }
     std::string path(buffer.data());
     if (type == REG_EXPAND_SZ && !ExpandPath(path)) {
         LogMessage(KvQmtLogging::LogError, L"%s: registered path '%s' of %s cannot be expanded, error %lu",
-                   function, AnsiToWide(path).c_str(), AnsiToWide(libraryName).c_str(), ::GetLastError());
+                   kFunction, AnsiToWide(path).c_str(), AnsiToWide(libraryName).c_str(), ::GetLastError());
         return std::string();
     }
     if (!IsFullPath(path)) {
         // A relative name would make the loader search the system's folders.
-        LogMessage(KvQmtLogging::LogError, L"%s: registered path '%s' of %s is not a full path", function,
+        LogMessage(KvQmtLogging::LogError, L"%s: registered path '%s' of %s is not a full path", kFunction,
                    AnsiToWide(path).c_str(), AnsiToWide(libraryName).c_str());
         return std::string();
     }
@@ -156,11 +157,10 @@ std::string DelayLoadLookupKeyPath() {
 }
 
 HMODULE FindAndLoadLibrary(const char* libraryName) {
-    const wchar_t* const function = L"FindAndLoadLibrary";
+    const wchar_t* const kFunction = L"FindAndLoadLibrary";
     const std::string name = libraryName ? libraryName : "";
     if (name.empty() || name.size() > MAX_PATH || name.find_first_of("\\/:") != std::string::npos) {
-        LogMessage(KvQmtLogging::LogError, L"%s: '%s' is not a library file name", function,
-                   AnsiToWide(name).c_str());
+        LogMessage(KvQmtLogging::LogError, L"%s: '%s' is not a library file name", kFunction, AnsiToWide(name).c_str());
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -175,8 +175,7 @@ HMODULE FindAndLoadLibrary(const char* libraryName) {
             besideProgram.replace(slash + 1, std::string::npos, name);
             if (besideProgram.size() < MAX_PATH) {
                 if (HMODULE module = LoadByFullPath(calls, besideProgram)) {
-                    LogMessage(KvQmtLogging::LogInfo, L"%s: loaded %s", function,
-                               AnsiToWide(besideProgram).c_str());
+                    LogMessage(KvQmtLogging::LogInfo, L"%s: loaded %s", kFunction, AnsiToWide(besideProgram).c_str());
                     return module;
                 }
             }
@@ -185,27 +184,27 @@ HMODULE FindAndLoadLibrary(const char* libraryName) {
 
     const std::string registered = ReadRegisteredPath(calls, name);
     if (registered.empty()) {
-        LogMessage(KvQmtLogging::LogError, L"%s: %s is neither beside the program nor registered", function,
+        LogMessage(KvQmtLogging::LogError, L"%s: %s is neither beside the program nor registered", kFunction,
                    AnsiToWide(name).c_str());
         ::SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
     HMODULE module = LoadByFullPath(calls, registered);
     if (module) {
-        LogMessage(KvQmtLogging::LogInfo, L"%s: loaded %s", function, AnsiToWide(registered).c_str());
+        LogMessage(KvQmtLogging::LogInfo, L"%s: loaded %s", kFunction, AnsiToWide(registered).c_str());
     } else {
-        LogMessage(KvQmtLogging::LogError, L"%s: LoadLibraryExW(%s) failed with error %lu", function,
+        LogMessage(KvQmtLogging::LogError, L"%s: LoadLibraryExW(%s) failed with error %lu", kFunction,
                    AnsiToWide(registered).c_str(), ::GetLastError());
     }
     return module;
 }
 
 FARPROC ResolveDelayLoadedImport(const DelayLoadDescriptor& descriptor, size_t index) {
-    const wchar_t* const function = L"ResolveDelayLoadedImport";
+    const wchar_t* const kFunction = L"ResolveDelayLoadedImport";
     const std::string library = descriptor.libraryName ? descriptor.libraryName : "";
     if (!(descriptor.attributes & kDelayLoadRelativeAddresses) || library.empty() || !descriptor.module ||
         !descriptor.imports || index >= descriptor.importCount || !descriptor.imports[index].address) {
-        LogMessage(KvQmtLogging::LogError, L"%s: bad descriptor of %s (entry %u)", function,
+        LogMessage(KvQmtLogging::LogError, L"%s: bad descriptor of %s (entry %u)", kFunction,
                    AnsiToWide(library).c_str(), static_cast<unsigned>(index));
         throw DelayLoadError{kDelayLoadBadDescriptor, library, std::string(), ERROR_INVALID_PARAMETER};
     }
@@ -235,10 +234,10 @@ FARPROC ResolveDelayLoadedImport(const DelayLoadDescriptor& descriptor, size_t i
     if (!address) {
         const DWORD error = ::GetLastError();
         if (entry.name) {
-            LogMessage(KvQmtLogging::LogError, L"%s: %s has no entry %s, error %lu", function,
+            LogMessage(KvQmtLogging::LogError, L"%s: %s has no entry %s, error %lu", kFunction,
                        AnsiToWide(library).c_str(), AnsiToWide(entryName).c_str(), error);
         } else {
-            LogMessage(KvQmtLogging::LogError, L"%s: %s has no entry of ordinal %u, error %lu", function,
+            LogMessage(KvQmtLogging::LogError, L"%s: %s has no entry of ordinal %u, error %lu", kFunction,
                        AnsiToWide(library).c_str(), static_cast<unsigned>(entry.ordinal), error);
         }
         throw DelayLoadError{kDelayLoadEntryNotFound, library, entryName, error};

@@ -62,6 +62,7 @@ void FormatDelayLoadKeyPath(unsigned id, char (&keyPath)[1024]) {
 }
 
 int GuardedDelayLoadInit(unsigned id, DelayLoadInitFunction init, DelayLoadFailure* failure) {
+    const wchar_t* const kFunction = L"GuardedDelayLoadInit";
     HeldInit held(InitSection());
     char keyPath[1024] = {};
     FormatDelayLoadKeyPath(id, keyPath);
@@ -72,7 +73,7 @@ int GuardedDelayLoadInit(unsigned id, DelayLoadInitFunction init, DelayLoadFailu
         failure->entryName[0] = '\0';
     }
     if (!init) {
-        LogMessage(KvQmtLogging::LogError, L"%s: no init function for id %u", L"GuardedDelayLoadInit", id);
+        LogMessage(KvQmtLogging::LogError, L"%s: no init function for id %u", kFunction, id);
         if (failure) failure->code = DelayLoadInitBadDescriptor;
         return DelayLoadInitBadDescriptor;
     }
@@ -81,7 +82,7 @@ int GuardedDelayLoadInit(unsigned id, DelayLoadInitFunction init, DelayLoadFailu
     } catch (const DelayLoadError& error) {
         const int code = CodeOf(error.code);
         LogMessage(KvQmtLogging::LogError, L"%s: init of %s for id %u failed with code %d, error %lu",
-                   L"GuardedDelayLoadInit", AnsiToWide(error.libraryName).c_str(), id, code, error.lastError);
+                   kFunction, AnsiToWide(error.libraryName).c_str(), id, code, error.lastError);
         if (failure) {
             failure->code = code;
             CopyCut(failure->libraryName, error.libraryName);

@@ -25,22 +25,23 @@ static_assert(kUpdatePayloadBytes == 76, "the daemon expects 38 UTF-16 units wit
 }  // namespace
 
 bool AddOperatorIDSegmentation() {
-    const wchar_t* const function = L"AddOperatorIDSegmentation";
+    const wchar_t* const kFunction = L"AddOperatorIDSegmentation";
     LogMessage(KvQmtLogging::LogInfo, L"%s: Adding 666 to SOFTWARE\\K-Vantor\\QMT\\KVAUA\\Segmentations|OPERATOR",
-               function);
+               kFunction);
     int error = RegistryError::None;
     if (!Win32Registry(HKEY_LOCAL_MACHINE).WriteString(kSegmentationsKey, "OPERATOR", "666", &error)) {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to add OPERATOR to AUA registry. Returned error: %d",
-                   function, error);
+                   kFunction, error);
         return false;
     }
     return true;
 }
 
 std::wstring GetFolderPath() {
+    const wchar_t* const kFunction = L"GetFolderPath";
     wchar_t folder[MAX_PATH] = {};
     if (::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK) {
-        LogMessage(KvQmtLogging::LogError, L"%s: SHGetFolderPathW(%d) failed with error %d", L"GetFolderPath",
+        LogMessage(KvQmtLogging::LogError, L"%s: SHGetFolderPathW(%d) failed with error %d", kFunction,
                    CSIDL_COMMON_APPDATA, static_cast<int>(::GetLastError()));
         return std::wstring();
     }
@@ -48,25 +49,25 @@ std::wstring GetFolderPath() {
 }
 
 bool MakePackagesToIgnoreThrottling(std::string& content) {
-    const wchar_t* const function = L"MakePackagesToIgnoreThrottling";
+    const wchar_t* const kFunction = L"MakePackagesToIgnoreThrottling";
     int edited = 0;
     for (size_t pos = content.find(kMarker); pos != std::string::npos; pos = content.find(kMarker, pos)) {
-        LogMessage(KvQmtLogging::LogInfo, L"%s: changing productDefinitionVersion at pos %d", function,
+        LogMessage(KvQmtLogging::LogInfo, L"%s: changing productDefinitionVersion at pos %d", kFunction,
                    static_cast<int>(pos));
         content[pos] = 'a';
         ++edited;
     }
     if (edited == 0) {
-        LogMessage(KvQmtLogging::LogInfo, L"%s: productDefinitionVersion was not found! Exiting", function);
+        LogMessage(KvQmtLogging::LogInfo, L"%s: productDefinitionVersion was not found! Exiting", kFunction);
         return false;
     }
     return true;
 }
 
 bool ModifyVRKSCache() {
-    const wchar_t* const function = L"ModifyVRKSCache";
+    const wchar_t* const kFunction = L"ModifyVRKSCache";
     const std::wstring path = GetFolderPath() + kPackageCacheSubPath;
-    LogMessage(KvQmtLogging::LogInfo, L"%s: Modifying %s", function, path.c_str());
+    LogMessage(KvQmtLogging::LogInfo, L"%s: Modifying %s", kFunction, path.c_str());
 
     {
         // Asking for no access succeeds even while a service holds the file
@@ -74,30 +75,30 @@ bool ModifyVRKSCache() {
         kv::unique_hfile probe(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!probe) {
-            LogMessage(KvQmtLogging::LogInfo, L"%s: %s does not exist", function, path.c_str());
+            LogMessage(KvQmtLogging::LogInfo, L"%s: %s does not exist", kFunction, path.c_str());
             return false;
         }
     }
 
     std::string content = ReadTextFile(path);
     if (content.empty()) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to read %s", function, path.c_str());
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to read %s", kFunction, path.c_str());
         return false;
     }
     if (!MakePackagesToIgnoreThrottling(content)) {
         LogMessage(KvQmtLogging::LogInfo,
                    L"%s: productDefinitionVersion was not found but don't fail because it will cause upgrade anyway",
-                   function);
+                   kFunction);
         return true;
     }
     return WriteContentToFile(path, content);
 }
 
 bool TriggerUpdate() {
-    const wchar_t* const function = L"TriggerUpdate";
-    LogMessage(KvQmtLogging::LogInfo, L"%s: ", function);
+    const wchar_t* const kFunction = L"TriggerUpdate";
+    LogMessage(KvQmtLogging::LogInfo, L"%s: ", kFunction);
     if (GuardedDelayLoadInit(kQmtIpcDelayLoadId, &QMTIPCDelayLoadInitialize, nullptr) != DelayLoadInitRan) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to load qmt ipc library", function);
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to load qmt ipc library", kFunction);
         return false;
     }
 
@@ -112,11 +113,11 @@ bool TriggerUpdate() {
     }
     const bool sent = result == 0;
     if (sent) {
-        LogMessage(KvQmtLogging::LogInfo, L"%s: Message to update config sent successfully", function);
+        LogMessage(KvQmtLogging::LogInfo, L"%s: Message to update config sent successfully", kFunction);
     } else {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to send IPC message to daemon. ipc error=%d", function,
+        LogMessage(KvQmtLogging::LogError, L"%s: Failed to send IPC message to daemon. ipc error=%d", kFunction,
                    result);
     }
-    LogMessage(KvQmtLogging::LogInfo, L"%s: Done sending IPC message", function);
+    LogMessage(KvQmtLogging::LogInfo, L"%s: Done sending IPC message", kFunction);
     return sent;
 }

@@ -70,21 +70,36 @@ LSTATUS WithLastError(LSTATUS status) {
     return status;
 }
 
+// True for the session of the user at the console: active, and not the
+// isolated System session.
+bool VerifySessionIsActive(const WTS_SESSION_INFOW& session) {
+    const wchar_t* const kFunction = L"VerifySessionIsActive";
+    const int id = static_cast<int>(session.SessionId);
+    LogMessage(LogDebug, L"%s: Session %d state is %d", kFunction, id, static_cast<int>(session.State));
+    if (IsServicesSession(session)) {
+        LogMessage(LogDebug, L"%s: Session %d is the isolated System session", kFunction, id);
+        return false;
+    }
+    if (session.State != WTSActive) return false;
+    LogMessage(LogDebug, L"%s: Found active session %d", kFunction, id);
+    return true;
+}
+
 }  // namespace
 
 std::wstring ReadFullUserNameFromWTS(SessionApi& sessions, DWORD sessionId) {
-    const wchar_t* const name = L"ReadFullUserNameFromWTS";
+    const wchar_t* const kFunction = L"ReadFullUserNameFromWTS";
     SessionMemory buffer(sessions);
     DWORD bytes = 0;
     if (!sessions.QuerySessionInformation(sessionId, WTSUserName, buffer.put<wchar_t>(), &bytes)) {
-        LogMessage(LogWarning, L"%s: Failed to WTSQuerySessionInformation(%d, WTSUserName). LE=0x%x", name,
+        LogMessage(LogWarning, L"%s: Failed to WTSQuerySessionInformation(%d, WTSUserName). LE=0x%x", kFunction,
                    static_cast<int>(sessionId), ::GetLastError());
         return std::wstring();
     }
     const std::wstring user = SessionString(buffer.as<wchar_t>(), bytes);
     buffer.reset();
     if (user.empty()) {
-        LogMessage(LogWarning, L"%s: There is no logged on user in session %d. Ignoring session.", name,
+        LogMessage(LogWarning, L"%s: There is no logged on user in session %d. Ignoring session.", kFunction,
                    static_cast<int>(sessionId));
         return std::wstring();
     }
@@ -98,83 +113,74 @@ std::wstring ReadFullUserNameFromWTS(SessionApi& sessions, DWORD sessionId) {
         LogMessage(LogWarning,
                    L"%s: Cannot get domain name. WTSQuerySessionInformation(%d, WTSDomainName). LE=0x%x. Return only "
                    L"user name",
-                   name, static_cast<int>(sessionId), domainRead ? 0u : domainError);
+                   kFunction, static_cast<int>(sessionId), domainRead ? 0u : domainError);
         return user;
     }
     const std::wstring fullName = domain + L"\\" + user;
-    LogMessage(LogInfo, L"%s: Session full user name: %s", name, fullName.c_str());
+    LogMessage(LogInfo, L"%s: Session full user name: %s", kFunction, fullName.c_str());
     return fullName;
 }
 
 std::wstring FindUserSessionSID(SessionApi& sessions, DWORD sessionId) {
-    const wchar_t* const name = L"FindUserSessionSID";
+    const wchar_t* const kFunction = L"FindUserSessionSID";
     const std::wstring user = ReadFullUserNameFromWTS(sessions, sessionId);
     if (user.empty()) return std::wstring();
 
-    // Sized for the longest SID with room to spare; the sizes passed are the
-    // ones the account lookup has always been given.
+    // Far larger than any answer (a SID takes at most SECURITY_MAX_SID_SIZE,
+    // 68 bytes; a domain name at most 255 characters), so one call always does;
+    // the last SID byte is never offered, and the domain is ended after the call.
     BYTE sid[kSidBufferBytes] = {};
     wchar_t domain[kDomainBufferChars] = {};
     DWORD sidSize = kSidBufferBytes - 1;
     DWORD domainSize = kDomainBufferChars;
     SID_NAME_USE use = SidTypeUnknown;
     if (!sessions.LookupAccountName(nullptr, user.c_str(), sid, &sidSize, domain, &domainSize, &use)) {
-        LogMessage(LogWarning, L"%s: LookupAccountName failed for user %s with LE=%d", name, user.c_str(),
+        LogMessage(LogWarning, L"%s: LookupAccountName failed for user %s with LE=%d", kFunction, user.c_str(),
                    static_cast<int>(::GetLastError()));
         return std::wstring();
     }
     domain[kDomainBufferChars - 1] = L'\0';
-    LogMessage(LogDebug, L"%s: LookupAccountName returned SID with domain=%s", name, domain);
+    LogMessage(LogDebug, L"%s: LookupAccountName returned SID with domain=%s", kFunction, domain);
 
     kv::unique_hlocal text;
     if (!::IsValidSid(sid) || !::ConvertSidToStringSidW(sid, reinterpret_cast<LPWSTR*>(text.put()))) {
-        LogMessage(LogWarning, L"%s: ConvertSidToStringSidW failed for user %s with LE=%d", name, user.c_str(),
+        LogMessage(LogWarning, L"%s: ConvertSidToStringSidW failed for user %s with LE=%d", kFunction, user.c_str(),
                    static_cast<int>(::GetLastError()));
         return std::wstring();
     }
     const std::wstring result(static_cast<const wchar_t*>(text.get()));
-    LogMessage(LogInfo, L"%s: SID converted to %s", name, result.c_str());
+    LogMessage(LogInfo, L"%s: SID converted to %s", kFunction, result.c_str());
     return result;
 }
 
 std::wstring FindLoggedInUserSessionSID(SessionApi& sessions) {
-    const wchar_t* const name = L"FindLoggedInUserSessionSID";
-    const wchar_t* const verify = L"VerifySessionIsActive";
+    const wchar_t* const kFunction = L"FindLoggedInUserSessionSID";
     SessionMemory list(sessions);
     DWORD count = 0;
     if (!sessions.EnumerateSessions(0, 1, list.put<WTS_SESSION_INFOW>(), &count)) {
-        LogMessage(LogWarning, L"%s: Failed to enumerate sessions with error %d", name,
+        LogMessage(LogWarning, L"%s: Failed to enumerate sessions with error %d", kFunction,
                    static_cast<int>(::GetLastError()));
         return std::wstring();
     }
-    LogMessage(LogDebug, L"%s: WTSEnumerateSessions() returned %d sessions", name, static_cast<int>(count));
+    LogMessage(LogDebug, L"%s: WTSEnumerateSessions() returned %d sessions", kFunction, static_cast<int>(count));
 
     std::wstring sid;
     const WTS_SESSION_INFOW* const entries = list.as<WTS_SESSION_INFOW>();
     for (DWORD i = 0; entries != nullptr && i < count && sid.empty(); ++i) {
-        const WTS_SESSION_INFOW& session = entries[i];
-        const int id = static_cast<int>(session.SessionId);
-        LogMessage(LogDebug, L"%s: Session %d state is %d", verify, id, static_cast<int>(session.State));
-        if (IsServicesSession(session)) {
-            LogMessage(LogDebug, L"%s: Session %d is the isolated System session", verify, id);
-            continue;
-        }
-        if (session.State != WTSActive) continue;
-        LogMessage(LogDebug, L"%s: Found active session %d", verify, id);
-        sid = FindUserSessionSID(sessions, session.SessionId);
+        if (VerifySessionIsActive(entries[i])) sid = FindUserSessionSID(sessions, entries[i].SessionId);
     }
     list.reset();
-    LogMessage(LogDebug, L"%s: Active user sid %s", name, sid.c_str());
+    LogMessage(LogDebug, L"%s: Active user sid %s", kFunction, sid.c_str());
     return sid;
 }
 
 void UseProxyFromActiveUser() { UseProxyFromActiveUser(Win32SessionApi::Instance()); }
 
 void UseProxyFromActiveUser(SessionApi& sessions) {
-    const wchar_t* const name = L"UseProxyFromActiveUser";
+    const wchar_t* const kFunction = L"UseProxyFromActiveUser";
     const std::wstring sid = FindLoggedInUserSessionSID(sessions);
     if (sid.empty()) {
-        LogMessage(LogWarning, L"%s: No user SID - can't read proxy settings", name);
+        LogMessage(LogWarning, L"%s: No user SID - can't read proxy settings", kFunction);
         return;
     }
 
@@ -184,7 +190,7 @@ void UseProxyFromActiveUser(SessionApi& sessions) {
     kv::unique_hkey key;
     if (WithLastError(::RegOpenKeyExW(HKEY_USERS, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
                                       key.put())) != ERROR_SUCCESS) {
-        LogMessage(LogWarning, L"%s: Failed to open 'HKU\\%s': %lu", name, keyPath.c_str(), ::GetLastError());
+        LogMessage(LogWarning, L"%s: Failed to open 'HKU\\%s': %lu", kFunction, keyPath.c_str(), ::GetLastError());
         return;
     }
 
@@ -193,12 +199,12 @@ void UseProxyFromActiveUser(SessionApi& sessions) {
     DWORD size = sizeof(enabled);
     if (WithLastError(::RegQueryValueExW(key.get(), L"ProxyEnable", nullptr, &enabledType,
                                          reinterpret_cast<BYTE*>(&enabled), &size)) != ERROR_SUCCESS) {
-        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", name, L"ProxyEnable", ::GetLastError());
+        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", kFunction, L"ProxyEnable", ::GetLastError());
         enabled = 0;
     } else if (enabledType != REG_DWORD || size != sizeof(enabled)) {
         // Only a number switches the proxy on: the text "0" or four stray
         // bytes of another type would otherwise read as enabled.
-        LogMessage(LogWarning, L"%s: Value '%s' has type %lu and %lu bytes, not a REG_DWORD: no proxy", name,
+        LogMessage(LogWarning, L"%s: Value '%s' has type %lu and %lu bytes, not a REG_DWORD: no proxy", kFunction,
                    L"ProxyEnable", enabledType, size);
         enabled = 0;
     }
@@ -210,7 +216,7 @@ void UseProxyFromActiveUser(SessionApi& sessions) {
         key.get(), L"ProxyServer", kv::RegistryStringTypes::Plain, kProxyServerChars * sizeof(wchar_t), server);
     if (!read) {
         WithLastError(read.error);
-        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", name, L"ProxyServer", ::GetLastError());
+        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", kFunction, L"ProxyServer", ::GetLastError());
         server.clear();
     } else if (server.size() >= kProxyServerChars) {
         // Stored without its terminator: the text is cut to what a terminated
@@ -220,9 +226,9 @@ void UseProxyFromActiveUser(SessionApi& sessions) {
     key.reset();
 
     if (enabled != 0 && !server.empty()) {
-        LogMessage(LogInfo, L"%s: Setting proxy '%s' for downloads", name, server.c_str());
+        LogMessage(LogInfo, L"%s: Setting proxy '%s' for downloads", kFunction, server.c_str());
         QmtDownload::SetDownloadProxy(server.c_str());
     } else {
-        LogMessage(LogInfo, L"%s: IE proxy was not enabled for user '%s'", name, sid.c_str());
+        LogMessage(LogInfo, L"%s: IE proxy was not enabled for user '%s'", kFunction, sid.c_str());
     }
 }

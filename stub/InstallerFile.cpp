@@ -22,7 +22,7 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 bool InstallerFile::Create(SECURITY_ATTRIBUTES* security) { return Create(security, MakeStubTargetName); }
 
 bool InstallerFile::Create(SECURITY_ATTRIBUTES* security, const NameSource& nextName) {
-    const wchar_t* const name = L"InstallerFile::Create";
+    const wchar_t* const kFunction = L"InstallerFile::Create";
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
         std::wstring candidate;
         if (!nextName(candidate)) return false;
@@ -31,15 +31,15 @@ bool InstallerFile::Create(SECURITY_ATTRIBUTES* security, const NameSource& next
         if (!write_) {
             const DWORD error = ::GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
-                LogMessage(LogWarning, L"%s: '%s' exists already and is not ours, taking another name", name,
+                LogMessage(LogWarning, L"%s: '%s' exists already and is not ours, taking another name", kFunction,
                            candidate.c_str());
                 continue;
             }
-            LogMessage(LogError, L"%s: CreateFile(%s) failed: %lu", name, candidate.c_str(), error);
+            LogMessage(LogError, L"%s: CreateFile(%s) failed: %lu", kFunction, candidate.c_str(), error);
             return false;
         }
         if (!::GetFileInformationByHandle(write_.get(), &created_)) {
-            LogMessage(LogError, L"%s: GetFileInformationByHandle(%s) failed: %lu", name, candidate.c_str(),
+            LogMessage(LogError, L"%s: GetFileInformationByHandle(%s) failed: %lu", kFunction, candidate.c_str(),
                        ::GetLastError());
             write_.reset();
             return false;
@@ -47,12 +47,12 @@ bool InstallerFile::Create(SECURITY_ATTRIBUTES* security, const NameSource& next
         path_ = candidate;
         return true;
     }
-    LogMessage(LogError, L"%s: Every one of %d temporary names was taken", name, kMaxNameAttempts);
+    LogMessage(LogError, L"%s: Every one of %d temporary names was taken", kFunction, kMaxNameAttempts);
     return false;
 }
 
 bool InstallerFile::Hold() {
-    const wchar_t* const name = L"InstallerFile::Hold";
+    const wchar_t* const kFunction = L"InstallerFile::Hold";
     // Our own writer has to go first: a reader that shares reading only
     // cannot be opened beside it. The access list keeps other users from
     // writing in between; the identity check below catches a swap.
@@ -60,12 +60,12 @@ bool InstallerFile::Hold() {
     held_.reset(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!held_) {
-        LogMessage(LogError, L"%s: CreateFile(%s) failed: %lu", name, path_.c_str(), ::GetLastError());
+        LogMessage(LogError, L"%s: CreateFile(%s) failed: %lu", kFunction, path_.c_str(), ::GetLastError());
         return false;
     }
     BY_HANDLE_FILE_INFORMATION now = {};
     if (!::GetFileInformationByHandle(held_.get(), &now) || !SameFile(now, created_)) {
-        LogMessage(LogError, L"%s: '%s' is no longer the file that was downloaded", name, path_.c_str());
+        LogMessage(LogError, L"%s: '%s' is no longer the file that was downloaded", kFunction, path_.c_str());
         held_.reset();
         return false;
     }

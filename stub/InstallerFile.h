@@ -36,8 +36,6 @@ public:
     // False (logged) when that fails or the path no longer names the file
     // that Create made.
     bool Hold();
-    // The held handle, for the signature check; invalid before Hold.
-    HANDLE heldHandle() const { return held_.get(); }
 
     // The signer check on the held file.
     bool Verify(wchar_t* errorText) const;

@@ -38,13 +38,13 @@ bool MakeStubTargetName(std::wstring& target) {
 }
 
 void DlCallback(void* context, DWORD kind, DWORD first, DWORD second) {
-    const wchar_t* const name = L"DlCallback";
+    const wchar_t* const kFunction = L"DlCallback";
     StubDownloadContext* const download = static_cast<StubDownloadContext*>(context);
     if (kind != QmtDownload::DownloadFinished) {
-        LogMessage(LogDebug, L"%s: Download progress %lu/%lu", name, first, second);
+        LogMessage(LogDebug, L"%s: Download progress %lu/%lu", kFunction, first, second);
         return;
     }
-    LogMessage(LogInfo, L"%s: Download finished", name);
+    LogMessage(LogInfo, L"%s: Download finished", kFunction);
     if (download == nullptr) return;
     // The main thread reads the result once the event is set, so it is
     // stored first.
@@ -54,7 +54,7 @@ void DlCallback(void* context, DWORD kind, DWORD first, DWORD second) {
 }
 
 bool RunStub(const wchar_t* path) {
-    const wchar_t* const name = L"RunStub";
+    const wchar_t* const kFunction = L"RunStub";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -65,28 +65,28 @@ bool RunStub(const wchar_t* path) {
     kv::unique_handle processHandle(process.hProcess);
     kv::unique_handle threadHandle(process.hThread);
     if (!started) {
-        LogMessage(LogError, L"%s: CreateProcess failed: %lu", name, error);
+        LogMessage(LogError, L"%s: CreateProcess failed: %lu", kFunction, error);
         return false;
     }
-    LogMessage(LogInfo, L"%s: Stub launched successfully", name);
+    LogMessage(LogInfo, L"%s: Stub launched successfully", kFunction);
     return true;
 }
 
 bool DownloadAndRunStub(DownloadWaiter& waiter) {
-    const wchar_t* const name = L"DownloadAndRunStub";
+    const wchar_t* const kFunction = L"DownloadAndRunStub";
     // Built before the target, which is created with them. Without them the
     // download runs with the default security of the temporary folder.
     kv::SddlSecurityAttributes security(kStubTargetSddl, kv::SddlSecurityAttributes::Dacl::Protected);
 
     InstallerFile installer;
     if (!installer.Create(security.get())) return false;
-    LogMessage(LogInfo, L"%s: Download stub from '%s'", name, kInstallerUrl);
+    LogMessage(LogInfo, L"%s: Download stub from '%s'", kFunction, kInstallerUrl);
 
     std::unique_ptr<StubDownloadContext> context(new StubDownloadContext);
     context->waiter = &waiter;
     context->event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!context->event) {
-        LogMessage(LogError, L"%s: CreateEvent failed: %lu", name, ::GetLastError());
+        LogMessage(LogError, L"%s: CreateEvent failed: %lu", kFunction, ::GetLastError());
         return false;
     }
 
@@ -104,17 +104,17 @@ bool DownloadAndRunStub(DownloadWaiter& waiter) {
     context.reset();
 
     if (result != QmtDownload::Success) {
-        LogMessage(LogError, L"%s: Stub download failed: %s", name, QmtDownload::ResultName(static_cast<DWORD>(result)));
+        LogMessage(LogError, L"%s: Stub download failed: %s", kFunction, QmtDownload::ResultName(static_cast<DWORD>(result)));
         return false;
     }
-    LogMessage(LogInfo, L"%s: Downloaded to '%s' successfully", name, installer.path().c_str());
+    LogMessage(LogInfo, L"%s: Downloaded to '%s' successfully", kFunction, installer.path().c_str());
     if (!installer.Hold()) return false;
 
     wchar_t errorText[kSignatureErrorChars] = {};
     if (!installer.Verify(errorText)) {
-        LogMessage(LogError, L"%s: Signature check failed %s: %s", name, installer.path().c_str(), errorText);
+        LogMessage(LogError, L"%s: Signature check failed %s: %s", kFunction, installer.path().c_str(), errorText);
         return false;
     }
-    LogMessage(LogInfo, L"%s: Signature check OK", name);
+    LogMessage(LogInfo, L"%s: Signature check OK", kFunction);
     return installer.Run();
 }
