@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/support/TestFiles.h"
 
 namespace {

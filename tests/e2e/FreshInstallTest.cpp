@@ -8,7 +8,7 @@
 
 #include "tests/download/TestServer.h"
 #include "tests/e2e/ToolRun.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/stub/StubFixtures.h"
 #include "tests/support/TestFiles.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/ToolRun.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/trigger/TriggerTestSupport.h"
 
 using testsupport::Answer;

@@ -13,6 +13,9 @@
 #include "tests/stub/StubFixtures.h"
 #include "tests/stub/StubTestLog.h"
 
+using testsupport::Exists;
+using testsupport::LogCapture;
+
 namespace {
 
 using DownloadTesting::TestServer;

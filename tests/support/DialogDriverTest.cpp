@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/support/DialogDriver.h"
+#include "tools/dialogdriver/DialogDriver.h"
 #include "tests/support/TestDialog.h"
 
 using DialogDriver::InputMethod;

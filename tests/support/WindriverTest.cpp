@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
-#include "tests/support/DialogDriver.h"
+#include "tools/dialogdriver/DialogDriver.h"
 #include "tests/support/TestDialog.h"
 #include "tests/support/TestFiles.h"
 

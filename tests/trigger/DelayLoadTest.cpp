@@ -18,7 +18,7 @@
 #include "product/DelayLoadSystemCalls.h"
 #include "product/GuardedDelayLoadInit.h"
 #include "product/QmtIpcImports.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/trigger/TriggerTestSupport.h"
 
 using triggertest::Narrow;

@@ -10,8 +10,8 @@
 #include "product/DelayLoadResolver.h"
 #include "product/QmtIpcImports.h"
 #include "product/UpdateTrigger.h"
-#include "tests/product/support/TestLog.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestLog.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/trigger/TriggerTestSupport.h"
 
 using testsupport::Contains;
