@@ -60,7 +60,7 @@ protected:
     }
 
     triggertest::PackageCacheFile cache_;
-    triggertest::ScratchFolder scratch_;
+    testsupport::TempFolder scratch_;
 };
 
 TEST_F(UpgradeInPlace, AcceptedOfferWritesTheSegmentationEditsTheCacheAndTriggersTheDaemonOnce) {

@@ -22,7 +22,7 @@
 #include "tests/trigger/TriggerTestSupport.h"
 
 using triggertest::Narrow;
-using triggertest::ScratchFolder;
+using testsupport::TempFolder;
 using triggertest::WindowsPath;
 
 namespace {
@@ -86,7 +86,7 @@ protected:
         return GuardedDelayLoadInit(kQmtIpcDelayLoadId, &QMTIPCDelayLoadInitialize, &failure);
     }
 
-    ScratchFolder program_;
+    TempFolder program_;
     RecordingCalls calls_;
 };
 

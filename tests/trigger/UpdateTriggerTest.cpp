@@ -15,7 +15,7 @@
 #include "tests/trigger/TriggerTestSupport.h"
 
 using testsupport::Contains;
-using triggertest::ScratchFolder;
+using testsupport::TempFolder;
 using triggertest::StandInDaemon;
 using triggertest::WindowsPath;
 
@@ -86,7 +86,7 @@ protected:
     }
 
     testsupport::LogMark log_{L"Test", L"update_trigger"};
-    ScratchFolder scratch_;
+    TempFolder scratch_;
 };
 
 TEST_F(UpgradeActions, SegmentationIsWrittenAsTheThreeDigitsWithTheirZero) {
