@@ -2,6 +2,8 @@
 // and the thread's last error kept when a close in reset or a move fails.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "common/UniqueHandle.h"
 
 namespace {
@@ -29,9 +31,18 @@ using Kinds = ::testing::Types<Kind<kv::traits::Handle, NullHandle>, Kind<kv::tr
                                Kind<kv::traits::RegKey, NullKey>, Kind<kv::traits::LocalMemory, NullLocal>,
                                Kind<kv::traits::MutexRelease, NullHandle>, Kind<FailingClose, MinusOne>>;
 
+struct KindName {
+    template <typename T>
+    static std::string GetName(int index) {
+        static const char* const kNames[] = {"Handle", "FileHandle", "RegKey", "LocalMemory", "MutexRelease",
+                                             "FailingClose"};
+        return kNames[index];
+    }
+};
+
 template <typename T>
 class UniqueHandleKinds : public ::testing::Test {};
-TYPED_TEST_SUITE(UniqueHandleKinds, Kinds);
+TYPED_TEST_SUITE(UniqueHandleKinds, Kinds, KindName);
 
 TYPED_TEST(UniqueHandleKinds, StartsEmptyAndReleasesTheEmptyValue) {
     typename TypeParam::Owner owner;

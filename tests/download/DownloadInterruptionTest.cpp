@@ -6,7 +6,7 @@
 
 #include "download/DownloadResult.h"
 #include "tests/download/DownloadHarness.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 using namespace DownloadTesting;
 

@@ -8,7 +8,7 @@
 #include "tests/download/DownloadHarness.h"
 #include "tests/download/ServerTest.h"
 #include "tests/download/SummaryMatch.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 using namespace DownloadTesting;
 using QmtDownload::DownloadProxyDisabled;

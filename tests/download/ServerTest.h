@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tests/download/DownloadHarness.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 namespace DownloadTesting {
 
