@@ -17,7 +17,7 @@
 #include "download/Downloader.h"
 #include "log/KvQmtLog.h"
 #include "log/Logger.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 using DownloadTesting::TestServer;
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
-#include "tests/product/support/TestRegistry.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestRegistry.h"
 
 namespace {
 

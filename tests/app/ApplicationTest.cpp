@@ -9,8 +9,8 @@
 #include "app/Chg2013_dc_upgrade_forcerApp.h"
 #include "app/ExitCode.h"
 #include "product/NX_Helpers.h"
-#include "tests/product/support/TestLog.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestLog.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/support/WindowWatcher.h"
 
 using testsupport::Contains;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/UpgradeDialog.h"
-#include "tests/support/DialogDriver.h"
+#include "tools/dialogdriver/DialogDriver.h"
 
 namespace {
 

@@ -47,25 +47,6 @@ std::wstring CommonAppData() {
     return n > 0 && n < MAX_PATH ? folder : L"C:\\ProgramData";
 }
 
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryW(folder.c_str());
-}
-
 }  // namespace
 
 Outcome RunToEnd(QmtDownload::Downloader& downloader, const std::wstring& path, DWORD timeoutMs) {
@@ -99,43 +80,13 @@ Outcome Download(const std::wstring& url, const std::wstring& path, DWORD timeou
     return outcome;
 }
 
-TempFolder::TempFolder() {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    wchar_t name[MAX_PATH];
-    _snwprintf(name, ARRAYSIZE(name) - 1, L"%skvdl-%S-%lu", temp, info ? info->name() : "test",
-               ::GetCurrentProcessId());
-    name[ARRAYSIZE(name) - 1] = L'\0';
-    folder_ = name;
-    RemoveTree(folder_);
-    ::CreateDirectoryW(folder_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder() { RemoveTree(folder_); }
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 std::vector<BYTE> ReadBytes(const std::wstring& path) {
-    std::vector<BYTE> bytes;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    BYTE buffer[65536];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + read);
-    }
-    ::CloseHandle(file);
-    return bytes;
+    const std::string bytes = testsupport::ReadBytes(path);
+    return std::vector<BYTE>(bytes.begin(), bytes.end());
 }
 
 void WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    if (!bytes.empty()) ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
+    ASSERT_TRUE(testsupport::WriteBytes(path, std::string(bytes.begin(), bytes.end())));
 }
 
 void WriteMetafile(const std::wstring& path, DWORD expected) {

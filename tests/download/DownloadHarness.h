@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "download/Downloader.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
 
 namespace DownloadTesting {
 
@@ -28,20 +30,10 @@ Outcome RunToEnd(QmtDownload::Downloader& downloader, const std::wstring& path, 
 // late second end would be counted before this returns.
 Outcome Download(const std::wstring& url, const std::wstring& path, DWORD timeoutMs = 30000);
 
-// A folder of its own for one test, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::wstring Path(const wchar_t* name) const { return folder_ + L"\\" + name; }
+using testsupport::Exists;
+using testsupport::TempFolder;
 
-private:
-    std::wstring folder_;
-};
-
-bool Exists(const std::wstring& path);
+// The whole-file helpers of tests/support with the bytes as a vector.
 std::vector<BYTE> ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes);
 void WriteMetafile(const std::wstring& path, DWORD expected);

@@ -7,7 +7,7 @@
 #include "tests/download/DownloadHarness.h"
 #include "tests/download/ServerTest.h"
 #include "tests/download/SummaryMatch.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 using namespace DownloadTesting;
 
@@ -29,7 +29,7 @@ protected:
 
 TEST_F(DownloadHostileTest, BodyWithoutContentLengthEndsWithTheConnectionAndLeavesNoMetafile) {
     TestServer::AddResource(R"({"path": "/nolength.bin", "size": 200000, "seed": 31, "content_length": false})");
-    const std::wstring path = folder_.Path(L"nolength.bin");
+    const std::wstring path = folder_.file(L"nolength.bin");
 
     const Outcome outcome = Download(TestServer::Url("/nolength.bin"), path);
 
@@ -41,7 +41,7 @@ TEST_F(DownloadHostileTest, BodyWithoutContentLengthEndsWithTheConnectionAndLeav
 TEST_F(DownloadHostileTest, OverlongStatusTextDoesNotDisturbTheDownload) {
     const std::string reason(200, 'R');
     TestServer::AddResource(R"({"path": "/reason.bin", "size": 4000, "seed": 32, "status_text": ")" + reason + "\"}");
-    const std::wstring path = folder_.Path(L"reason.bin");
+    const std::wstring path = folder_.file(L"reason.bin");
 
     const Outcome outcome = Download(TestServer::Url("/reason.bin"), path);
 
@@ -95,7 +95,7 @@ TEST_F(DownloadHostileTest, PartialAnswerFromAnotherOffsetIsNotAppendedAndTheFil
 
 TEST_F(DownloadHostileTest, BodyCutOffMidTransferIsResumedWithARange) {
     TestServer::AddResource(R"({"path": "/cut.bin", "size": 300000, "seed": 36, "cut_after": 100000})");
-    const std::wstring path = folder_.Path(L"cut.bin");
+    const std::wstring path = folder_.file(L"cut.bin");
 
     const Outcome outcome = Download(TestServer::Url("/cut.bin"), path);
 
@@ -110,7 +110,7 @@ TEST_F(DownloadHostileTest, BodyCutOffMidTransferIsResumedWithARange) {
 TEST_F(DownloadHostileTest, BodyCutOffEveryTimeEndsAsResetWithAResumableCopy) {
     TestServer::AddResource(
         R"({"path": "/cutalways.bin", "size": 300000, "seed": 37, "cut_after": 50000, "cut_times": 10})");
-    const std::wstring path = folder_.Path(L"cutalways.bin");
+    const std::wstring path = folder_.file(L"cutalways.bin");
 
     const Outcome outcome = Download(TestServer::Url("/cutalways.bin"), path);
 
@@ -127,7 +127,7 @@ TEST_F(DownloadHostileTest, BodyCutOffEveryTimeEndsAsResetWithAResumableCopy) {
 
 TEST_F(DownloadHostileTest, ServerClosingUnansweredIsNeverASuccess) {
     TestServer::AddResource(R"({"path": "/silent.bin", "size": 1000, "seed": 38, "close_without_answer": 100})");
-    const std::wstring path = folder_.Path(L"silent.bin");
+    const std::wstring path = folder_.file(L"silent.bin");
 
     const Outcome outcome = Download(TestServer::Url("/silent.bin"), path);
 
@@ -137,7 +137,7 @@ TEST_F(DownloadHostileTest, ServerClosingUnansweredIsNeverASuccess) {
 
 TEST_F(DownloadHostileTest, ServerClosingUnansweredOnceEndsRightOrNotAtAll) {
     TestServer::AddResource(R"({"path": "/silentonce.bin", "size": 1000, "seed": 39, "close_without_answer": 1})");
-    const std::wstring path = folder_.Path(L"silentonce.bin");
+    const std::wstring path = folder_.file(L"silentonce.bin");
 
     const Outcome outcome = Download(TestServer::Url("/silentonce.bin"), path);
 
@@ -155,7 +155,7 @@ TEST_F(DownloadHostileTest, ContentLengthOf4GiBOrMoreOrUnreadableIsRefusedBefore
         SCOPED_TRACE(row.length);
         TestServer::AddResource(std::string(R"({"path": "/huge.bin", "size": 1000, "seed": 40, "content_length_text": ")") +
                                 row.length + "\"}");
-        const std::wstring path = folder_.Path(L"huge.bin");
+        const std::wstring path = folder_.file(L"huge.bin");
         ::DeleteFileW(path.c_str());
 
         const Outcome outcome = Download(TestServer::Url("/huge.bin"), path);
@@ -169,7 +169,7 @@ TEST_F(DownloadHostileTest, ContentLengthOf4GiBOrMoreOrUnreadableIsRefusedBefore
 
 TEST_F(DownloadHostileTest, PartialAnswerToAPlainRequestIsNotAShortSuccess) {
     TestServer::AddResource(R"({"path": "/part.bin", "size": 1000, "seed": 43, "partial_to_plain": 100})");
-    const std::wstring path = folder_.Path(L"part.bin");
+    const std::wstring path = folder_.file(L"part.bin");
 
     const Outcome outcome = Download(TestServer::Url("/part.bin"), path);
 
@@ -189,7 +189,7 @@ TEST_F(DownloadHostileTest, ServerFallingSilentEndsAsATimeoutWithinTheLimits) {
     for (const auto& row : table) {
         SCOPED_TRACE(row.overallMs);
         TestServer::ClearLog();
-        const std::wstring path = folder_.Path(L"silent-body.bin");
+        const std::wstring path = folder_.file(L"silent-body.bin");
         QmtDownload::Downloader downloader(TestServer::Url("/silent-body.bin").c_str(), 1000, row.overallMs);
         const ULONGLONG start = ::GetTickCount64();
 
@@ -207,7 +207,7 @@ TEST_F(DownloadHostileTest, ServerFallingSilentEndsAsATimeoutWithinTheLimits) {
 TEST_F(DownloadHostileTest, SlowAnswerIsWaitedFor) {
     TestServer::AddResource(
         R"({"path": "/slow.bin", "size": 100000, "seed": 41, "delay_ms": 1500, "rate": 200000})");
-    const std::wstring path = folder_.Path(L"slow.bin");
+    const std::wstring path = folder_.file(L"slow.bin");
 
     const Outcome outcome = Download(TestServer::Url("/slow.bin"), path);
 

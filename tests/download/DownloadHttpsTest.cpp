@@ -5,7 +5,7 @@
 #include "download/DownloadResult.h"
 #include "tests/download/DownloadHarness.h"
 #include "tests/download/ServerTest.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 using namespace DownloadTesting;
 
@@ -16,7 +16,7 @@ using DownloadHttpsTest = ServerTest;
 TEST_F(DownloadHttpsTest, FileArrivesByteIdentical) {
     ASSERT_NE(TestServer::TlsPort(TlsOrigin::Good), 0u) << "the server has no certificates (KV_TEST_TLS_DIR)";
     TestServer::AddResource(R"({"path": "/secure.bin", "size": 300000, "seed": 61})");
-    const std::wstring path = folder_.Path(L"secure.bin");
+    const std::wstring path = folder_.file(L"secure.bin");
 
     const Outcome outcome = Download(TestServer::SecureUrl(TlsOrigin::Good, "/secure.bin"), path);
 
@@ -29,7 +29,7 @@ TEST_F(DownloadHttpsTest, CertificateForAnotherHostOrFromAnUntrustedIssuerIsRefu
     for (TlsOrigin origin : {TlsOrigin::WrongHost, TlsOrigin::Untrusted}) {
         SCOPED_TRACE(static_cast<int>(origin));
         ASSERT_NE(TestServer::TlsPort(origin), 0u);
-        const std::wstring path = folder_.Path(L"refused.bin");
+        const std::wstring path = folder_.file(L"refused.bin");
 
         const Outcome outcome = Download(TestServer::SecureUrl(origin, "/refused.bin"), path);
 

@@ -6,7 +6,7 @@
 
 #include "download/DownloadResult.h"
 #include "tests/download/DownloadHarness.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 using namespace DownloadTesting;
 
@@ -29,7 +29,7 @@ DWORD FileSize(const std::wstring& path) {
 TEST(DownloadInterruptionTest, TerminatedDownloadResumesFromTheMetafileInTheNextRun) {
     if (!TestServer::Available()) GTEST_SKIP() << "run through tools/httpserver/run-with-server.sh";
     TempFolder folder;
-    const std::wstring path = folder.Path(L"large.bin");
+    const std::wstring path = folder.file(L"large.bin");
     // Slow enough that the transfer is surely under way when the process goes.
     TestServer::AddResource(R"({"path": "/large.bin", "size": 4194304, "seed": 61, "rate": 1000000})");
 

@@ -8,7 +8,7 @@
 #include "tests/download/DownloadHarness.h"
 #include "tests/download/ServerTest.h"
 #include "tests/download/SummaryMatch.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 using namespace DownloadTesting;
 using QmtDownload::DownloadProxyDisabled;
@@ -34,7 +34,7 @@ using RoleList = std::vector<std::string>;
 TEST_F(DownloadProxyTest, WorkingProxyCarriesTheDownloadAndStaysSet) {
     TestServer::AddResource(R"({"path": "/via.bin", "size": 70000, "seed": 51})");
     QmtDownload::SetDownloadProxy(TestServer::ProxyAddress().c_str());
-    const std::wstring path = folder_.Path(L"via.bin");
+    const std::wstring path = folder_.file(L"via.bin");
 
     const Outcome outcome = Download(TestServer::Url("/via.bin"), path);
 
@@ -52,7 +52,7 @@ TEST_F(DownloadProxyTest, ProxyAnswering403IsDisabledOnceTheDirectRetryWorks) {
     TestServer::AddResource(R"({"path": "/later.bin", "size": 3000, "seed": 53})");
     TestServer::SetProxyMode("403");
     QmtDownload::SetDownloadProxy(TestServer::ProxyAddress().c_str());
-    const std::wstring path = folder_.Path(L"refused.bin");
+    const std::wstring path = folder_.file(L"refused.bin");
 
     const Outcome outcome = Download(TestServer::Url("/refused.bin"), path);
 
@@ -65,7 +65,7 @@ TEST_F(DownloadProxyTest, ProxyAnswering403IsDisabledOnceTheDirectRetryWorks) {
     EXPECT_TRUE(OneSummaryLine(L"'" + path + L"'", L" I",
                                L"\\(FILE\\) Success .*':\\(1 retries\\) \\[HTTP 200\\].*"));
 
-    const Outcome later = Download(TestServer::Url("/later.bin"), folder_.Path(L"later.bin"));
+    const Outcome later = Download(TestServer::Url("/later.bin"), folder_.file(L"later.bin"));
     EXPECT_EQ(later.result, QmtDownload::Success);
     EXPECT_EQ(later.flags, 0u);
     EXPECT_EQ(Roles("/later.bin"), (RoleList{"origin"}));
@@ -75,7 +75,7 @@ TEST_F(DownloadProxyTest, UnreachableProxyFallsBackToTheDirectConnection) {
     TestServer::AddResource(R"({"path": "/noproxy.bin", "size": 3000, "seed": 54})");
     const std::wstring closed = L"127.0.0.1:" + std::to_wstring(TestServer::ClosedPort());
     QmtDownload::SetDownloadProxy(closed.c_str());
-    const std::wstring path = folder_.Path(L"noproxy.bin");
+    const std::wstring path = folder_.file(L"noproxy.bin");
 
     const Outcome outcome = Download(TestServer::Url("/noproxy.bin"), path);
 
@@ -89,7 +89,7 @@ TEST_F(DownloadProxyTest, ProxyDroppingTheConnectionFallsBackToTheDirectConnecti
     TestServer::AddResource(R"({"path": "/dropped.bin", "size": 3000, "seed": 57})");
     TestServer::SetProxyMode("close");
     QmtDownload::SetDownloadProxy(TestServer::ProxyAddress().c_str());
-    const std::wstring path = folder_.Path(L"dropped.bin");
+    const std::wstring path = folder_.file(L"dropped.bin");
 
     const Outcome outcome = Download(TestServer::Url("/dropped.bin"), path);
 
@@ -103,7 +103,7 @@ TEST_F(DownloadProxyTest, AttemptsAlternateBetweenProxyAndDirectWhileNothingArri
     TestServer::AddResource(R"({"path": "/alternate.bin", "size": 3000, "seed": 55, "statuses": [503]})");
     TestServer::SetProxyMode("403");
     QmtDownload::SetDownloadProxy(TestServer::ProxyAddress().c_str());
-    const std::wstring path = folder_.Path(L"alternate.bin");
+    const std::wstring path = folder_.file(L"alternate.bin");
 
     const Outcome outcome = Download(TestServer::Url("/alternate.bin"), path);
 
@@ -116,7 +116,7 @@ TEST_F(DownloadProxyTest, AttemptsAlternateBetweenProxyAndDirectWhileNothingArri
 TEST_F(DownloadProxyTest, ProxyStaysInUseOnceBytesHaveArrived) {
     TestServer::AddResource(R"({"path": "/keep.bin", "size": 200000, "seed": 56, "cut_after": 80000})");
     QmtDownload::SetDownloadProxy(TestServer::ProxyAddress().c_str());
-    const std::wstring path = folder_.Path(L"keep.bin");
+    const std::wstring path = folder_.file(L"keep.bin");
 
     const Outcome outcome = Download(TestServer::Url("/keep.bin"), path);
 
@@ -133,7 +133,7 @@ TEST_F(DownloadProxyTest, ProxyStaysInUseOnceBytesHaveArrived) {
 TEST_F(DownloadProxyTest, ProxyRefusingEveryAttemptEndsWithTheDirectFailure) {
     TestServer::SetProxyMode("403");
     QmtDownload::SetDownloadProxy(TestServer::ProxyAddress().c_str());
-    const std::wstring path = folder_.Path(L"nowhere.bin");
+    const std::wstring path = folder_.file(L"nowhere.bin");
 
     const Outcome outcome = Download(TestServer::Url("/nowhere.bin"), path);
 
@@ -147,7 +147,7 @@ TEST_F(DownloadProxyTest, ProxyRefusingEveryAttemptEndsWithTheDirectFailure) {
 
 TEST_F(DownloadProxyTest, UnresolvableNameWithoutProxyIsANetworkErrorAndNotRetried) {
     const std::wstring url = L"http://kvdl-no-such-host.invalid/file.bin";
-    const std::wstring path = folder_.Path(L"unresolved.bin");
+    const std::wstring path = folder_.file(L"unresolved.bin");
 
     const Outcome outcome = Download(url, path);
 

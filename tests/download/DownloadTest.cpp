@@ -6,7 +6,7 @@
 #include "tests/download/DownloadHarness.h"
 #include "tests/download/ServerTest.h"
 #include "tests/download/SummaryMatch.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 using namespace DownloadTesting;
 using QmtDownload::DownloadUpToDate;
@@ -17,7 +17,7 @@ class DownloadTest : public ServerTest {};
 
 TEST_F(DownloadTest, UnparsableUrlEndsAtOnceWithInvalidUrlAndNoRequest) {
     const std::wstring url = L"kvdl-not-a-url-" + std::to_wstring(::GetCurrentProcessId());
-    const std::wstring path = folder_.Path(L"never.bin");
+    const std::wstring path = folder_.file(L"never.bin");
 
     const Outcome outcome = Download(url, path);
 
@@ -33,7 +33,7 @@ TEST_F(DownloadTest, UnparsableUrlEndsAtOnceWithInvalidUrlAndNoRequest) {
 
 TEST_F(DownloadTest, NewDestinationIsFetchedWithOneFullGet) {
     TestServer::AddResource(R"({"path": "/new.bin", "size": 150000, "seed": 11})");
-    const std::wstring path = folder_.Path(L"new.bin");
+    const std::wstring path = folder_.file(L"new.bin");
 
     const Outcome outcome = Download(TestServer::Url("/new.bin"), path);
 
@@ -57,7 +57,7 @@ TEST_F(DownloadTest, NewDestinationIsFetchedWithOneFullGet) {
 
 TEST_F(DownloadTest, CurrentLocalCopyIsUpToDateWithoutGetAndLosesItsStaleMetafile) {
     TestServer::AddResource(R"({"path": "/current.bin", "size": 1000, "seed": 12})");
-    const std::wstring path = folder_.Path(L"current.bin");
+    const std::wstring path = folder_.file(L"current.bin");
     const std::vector<BYTE> local(1000, 0x5A);
     WriteBytes(path, local);
     WriteMetafile(path, 1000);
@@ -80,7 +80,7 @@ TEST_F(DownloadTest, CurrentLocalCopyIsUpToDateWithoutGetAndLosesItsStaleMetafil
 TEST_F(DownloadTest, LocalCopyOlderThanTheServersIsFetchedWhole) {
     TestServer::AddResource(
         R"({"path": "/newer.bin", "size": 1000, "seed": 13, "last_modified": "Sat, 01 Jan 2033 00:00:00 GMT"})");
-    const std::wstring path = folder_.Path(L"newer.bin");
+    const std::wstring path = folder_.file(L"newer.bin");
     WriteBytes(path, std::vector<BYTE>(1000, 0x5A));
 
     const Outcome outcome = Download(TestServer::Url("/newer.bin"), path);
@@ -97,7 +97,7 @@ TEST_F(DownloadTest, LocalCopyOlderThanTheServersIsFetchedWhole) {
 
 TEST_F(DownloadTest, LocalCopyOfAnotherSizeIsFetchedWhole) {
     TestServer::AddResource(R"({"path": "/resized.bin", "size": 1200, "seed": 14})");
-    const std::wstring path = folder_.Path(L"resized.bin");
+    const std::wstring path = folder_.file(L"resized.bin");
     WriteBytes(path, TestServer::Body(14, 1000));
 
     const Outcome outcome = Download(TestServer::Url("/resized.bin"), path);
@@ -184,7 +184,7 @@ TEST_F(DownloadTest, NotFoundOnHeadIsNotRetriedAndLeavesTheLocalCopyAlone) {
 
 TEST_F(DownloadTest, ThreeUnavailableAnswersAreRetriedThreeTimes) {
     TestServer::AddResource(R"({"path": "/busy3.bin", "size": 5000, "seed": 19, "statuses": [503, 503, 503]})");
-    const std::wstring path = folder_.Path(L"busy3.bin");
+    const std::wstring path = folder_.file(L"busy3.bin");
 
     const Outcome outcome = Download(TestServer::Url("/busy3.bin"), path);
 
@@ -196,7 +196,7 @@ TEST_F(DownloadTest, ThreeUnavailableAnswersAreRetriedThreeTimes) {
 
 TEST_F(DownloadTest, FourUnavailableAnswersEndWithRetryableError) {
     TestServer::AddResource(R"({"path": "/busy4.bin", "size": 5000, "seed": 20, "statuses": [503, 503, 503, 503]})");
-    const std::wstring path = folder_.Path(L"busy4.bin");
+    const std::wstring path = folder_.file(L"busy4.bin");
 
     const Outcome outcome = Download(TestServer::Url("/busy4.bin"), path);
 
@@ -217,7 +217,7 @@ TEST_F(DownloadTest, DownloadDestroyedTheMomentItsEndIsReportedGoesWithoutHangin
         if (kind == QmtDownload::DownloadFinished) ::SetEvent(static_cast<HANDLE>(event));
     };
     for (int i = 0; i < 40; ++i) {
-        const std::wstring path = folder_.Path((L"quick" + std::to_wstring(i)).c_str());
+        const std::wstring path = folder_.file((L"quick" + std::to_wstring(i)).c_str());
         QmtDownload::Downloader downloader(TestServer::Url("/quick.bin").c_str());
         downloader.Start(path.c_str(), signal, ended.get(), nullptr);
         ASSERT_EQ(::WaitForSingleObject(ended.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << i;
@@ -226,7 +226,7 @@ TEST_F(DownloadTest, DownloadDestroyedTheMomentItsEndIsReportedGoesWithoutHangin
 
 TEST_F(DownloadTest, SecondStartOfTheSameDownloadEndsAtOnceWhenTheFileIsCurrent) {
     TestServer::AddResource(R"({"path": "/twice.bin", "size": 3000, "seed": 21})");
-    const std::wstring path = folder_.Path(L"twice.bin");
+    const std::wstring path = folder_.file(L"twice.bin");
     QmtDownload::Downloader downloader(TestServer::Url("/twice.bin").c_str());
     ASSERT_EQ(RunToEnd(downloader, path).result, QmtDownload::Success);
 

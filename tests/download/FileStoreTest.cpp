@@ -13,7 +13,7 @@ namespace {
 class FileStoreTest : public ::testing::Test {
 protected:
     std::wstring Destination(size_t bytes) {
-        const std::wstring path = folder_.Path(L"target.bin");
+        const std::wstring path = folder_.file(L"target.bin");
         WriteBytes(path, std::vector<BYTE>(bytes, 0x42));
         return path;
     }
@@ -59,7 +59,7 @@ TEST_F(FileStoreTest, DestinationWithoutMetafileIsCompleteAndSettlesWithoutOne) 
 }
 
 TEST_F(FileStoreTest, MissingDestinationIsNeitherOpenedNorCreated) {
-    const std::wstring path = folder_.Path(L"absent.bin");
+    const std::wstring path = folder_.file(L"absent.bin");
     File file(path.c_str(), nullptr);
     EXPECT_EQ(file.OpenIfExists(), 0u);
     EXPECT_FALSE(file.isOpen());
@@ -68,7 +68,7 @@ TEST_F(FileStoreTest, MissingDestinationIsNeitherOpenedNorCreated) {
 }
 
 TEST_F(FileStoreTest, InterruptedWriteLeavesTheBytesAndAMetafileForTheNextRun) {
-    const std::wstring path = folder_.Path(L"stopped.bin");
+    const std::wstring path = folder_.file(L"stopped.bin");
     {
         File file(path.c_str(), nullptr);
         ASSERT_EQ(file.Reset(1000), 0u);
@@ -93,7 +93,7 @@ TEST_F(FileStoreTest, InterruptedWriteLeavesTheBytesAndAMetafileForTheNextRun) {
 }
 
 TEST_F(FileStoreTest, MarkingIncompleteWritesTheMetafileBeforeTheEnd) {
-    const std::wstring path = folder_.Path(L"early.bin");
+    const std::wstring path = folder_.file(L"early.bin");
     File file(path.c_str(), nullptr);
     ASSERT_EQ(file.Reset(5000), 0u);
     file.MarkIncomplete();
@@ -103,7 +103,7 @@ TEST_F(FileStoreTest, MarkingIncompleteWritesTheMetafileBeforeTheEnd) {
 }
 
 TEST_F(FileStoreTest, SuccessWithoutKnownLengthTakesTheWrittenLength) {
-    const std::wstring path = folder_.Path(L"nolength.bin");
+    const std::wstring path = folder_.file(L"nolength.bin");
     File file(path.c_str(), nullptr);
     ASSERT_EQ(file.Reset(File::kNoSize), 0u);
     const std::vector<BYTE> chunk(123, 0x01);
@@ -134,7 +134,7 @@ TEST_F(FileStoreTest, UnreadableMetafileMeansNoExpectedSize) {
 }
 
 TEST_F(FileStoreTest, DestinationInAMissingFolderGivesTheOpenError) {
-    const std::wstring path = folder_.Path(L"no-such-folder\\target.bin");
+    const std::wstring path = folder_.file(L"no-such-folder\\target.bin");
     File file(path.c_str(), nullptr);
     EXPECT_EQ(file.Reset(100), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(file.isOpen());
@@ -164,7 +164,7 @@ TEST_F(FileStoreTest, ServerTimeComparesAgainstTheLocalWriteTime) {
 
 // Sparse files, so that sizes near 4 GiB cost no disk.
 TEST_F(FileStoreTest, SizesNeverWrapAroundAt4GiB) {
-    const std::wstring path = folder_.Path(L"huge.bin");
+    const std::wstring path = folder_.file(L"huge.bin");
     for (const LONGLONG length : {0xFFFFFFF0ll, 0x100000010ll}) {
         {
             kv::unique_hfile handle(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tests/download/DownloadHarness.h"
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 namespace DownloadTesting {
 
@@ -19,7 +19,7 @@ protected:
     // A destination holding the first `have` bytes of the server's body and a
     // metafile announcing `expected`.
     std::wstring PartialCopy(unsigned seed, size_t have, DWORD expected) {
-        const std::wstring path = folder_.Path(L"partial.bin");
+        const std::wstring path = folder_.file(L"partial.bin");
         WriteBytes(path, TestServer::Body(seed, have));
         WriteMetafile(path, expected);
         return path;

@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "tests/download/TestServer.h"
 #include "tests/e2e/ToolRun.h"
-#include "tests/product/support/TestRegistry.h"
 #include "tests/stub/StubFixtures.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestRegistry.h"
+#include "tests/support/TestServer.h"
 
 using DownloadTesting::TestServer;
 using testsupport::Answer;

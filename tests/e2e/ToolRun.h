@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
-#include "tests/product/support/TestLog.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestLog.h"
 #include "tests/support/WindowWatcher.h"
 
 namespace testsupport {

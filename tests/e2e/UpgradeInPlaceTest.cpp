@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/ToolRun.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/trigger/TriggerTestSupport.h"
 
 using testsupport::Answer;
@@ -60,7 +60,7 @@ protected:
     }
 
     triggertest::PackageCacheFile cache_;
-    triggertest::ScratchFolder scratch_;
+    testsupport::TempFolder scratch_;
 };
 
 TEST_F(UpgradeInPlace, AcceptedOfferWritesTheSegmentationEditsTheCacheAndTriggersTheDaemonOnce) {

@@ -8,8 +8,8 @@
 #include "common/UniqueHandle.h"
 #include "product/NX_Helpers.h"
 #include "tests/e2e/ToolRun.h"
-#include "tests/product/support/TestLog.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestLog.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/support/WindowWatcher.h"
 
 using testsupport::Contains;

@@ -2,6 +2,8 @@
 
 #include "common/UniqueHandle.h"
 
+using testsupport::TempFolder;
+
 namespace {
 
 const wchar_t kKey[] = L"System\\CurrentControlSet\\Services\\Tcpip\\Parameters";

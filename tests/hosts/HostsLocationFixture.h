@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/hosts/HostsTestSupport.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestLog.h"
 
 class HostsLocationFixture : public ::testing::Test {
 protected:
@@ -26,7 +28,7 @@ protected:
     std::wstring backup() const { return folder_->file(L"hosts.bak"); }
 
 private:
-    std::unique_ptr<TempFolder> folder_;
+    std::unique_ptr<testsupport::TempFolder> folder_;
     bool hadValue_ = false;
     DWORD savedType_ = REG_NONE;
     std::vector<BYTE> savedData_;

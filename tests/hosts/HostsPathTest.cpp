@@ -5,6 +5,8 @@
 #include "hosts/HostsPath.h"
 #include "tests/hosts/HostsLocationFixture.h"
 
+using testsupport::Exists;
+
 namespace {
 
 std::wstring SystemRoot() {

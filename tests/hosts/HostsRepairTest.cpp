@@ -9,6 +9,12 @@
 #include "tests/hosts/HostsLocationFixture.h"
 #include "tests/hosts/RecordingSecurity.h"
 
+using testsupport::ConfigureTestLog;
+using testsupport::Exists;
+using testsupport::LogCapture;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
 namespace {
 
 const DWORD kRhs = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;

@@ -4,7 +4,12 @@
 
 #include "hosts/File.h"
 #include "hosts/FileReaderWriter.h"
-#include "tests/hosts/HostsTestSupport.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
+
+using testsupport::ReadBytes;
+using testsupport::TempFolder;
+using testsupport::WriteBytes;
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include "hosts/HostsFileChecker.h"
 #include "hosts/OwnershipTaker.h"
 #include "hosts/SecurityAttributes.h"
-#include "tests/hosts/HostsTestSupport.h"
 #include "tests/hosts/RecordingSecurity.h"
 
 namespace {

@@ -59,9 +59,9 @@ protected:
 }  // namespace
 
 TEST_P(LogFileWriter, CreatesFolderChainAndBeginsFileWithByteOrderMark) {
-    const std::wstring path = folder_ / L"a\\b\\c\\X.log";
+    const std::wstring path = folder_.file(L"a\\b\\c\\X.log");
     auto writer = MakeWriter(continuous(), 2, 1024, path);
-    EXPECT_TRUE(DirectoryExists(folder_ / L"a\\b\\c"));
+    EXPECT_TRUE(DirectoryExists(folder_.file(L"a\\b\\c")));
     EXPECT_FALSE(FileExists(path)) << "the file is opened only at the first line";
     WriteLine(*writer, L"first");
     writer.reset();
@@ -69,78 +69,78 @@ TEST_P(LogFileWriter, CreatesFolderChainAndBeginsFileWithByteOrderMark) {
 }
 
 TEST_P(LogFileWriter, ForeignFileIsRotatedAwayAtTheFirstLine) {
-    const std::wstring path = folder_ / L"X.log";
+    const std::wstring path = folder_.file(L"X.log");
     const std::vector<unsigned char> foreign = {'o', 'l', 'd', ' ', 'a', 'n', 's', 'i', '\r', '\n'};
     WriteBytes(path, foreign);
     auto writer = MakeWriter(continuous(), 2, 1024, path);
     WriteLine(*writer, L"new");
     writer.reset();
-    EXPECT_EQ(foreign, ReadBytes(folder_ / L"X.1.log"));
+    EXPECT_EQ(foreign, ReadBytes(folder_.file(L"X.1.log")));
     EXPECT_EQ(Utf16File(L"new\r\n"), ReadBytes(path));
 }
 
 TEST_P(LogFileWriter, FileHoldingOnlyTheMarkIsAppendedTo) {
-    const std::wstring path = folder_ / L"X.log";
+    const std::wstring path = folder_.file(L"X.log");
     WriteBytes(path, {0xFF, 0xFE});
     auto writer = MakeWriter(continuous(), 2, 1024, path);
     WriteLine(*writer, L"one");
     WriteLine(*writer, L"two");
     writer.reset();
     EXPECT_EQ(Utf16File(L"one\r\ntwo\r\n"), ReadBytes(path));
-    EXPECT_FALSE(FileExists(folder_ / L"X.1.log"));
+    EXPECT_FALSE(FileExists(folder_.file(L"X.1.log")));
 }
 
 TEST_P(LogFileWriter, RotatesAboveTheSizeLimitKeepingTheCount) {
-    const std::wstring path = folder_ / L"X.log";
+    const std::wstring path = folder_.file(L"X.log");
     // Each line is 8 characters, 16 bytes; the mark is 2. With a limit of 40
     // bytes the file takes three lines (50 bytes) before one finds it too big.
     auto writer = MakeWriter(continuous(), 2, 40, path);
     for (int i = 0; i < 12; ++i) WriteLine(*writer, L"line" + std::to_wstring(10 + i));
     writer.reset();
     EXPECT_EQ(Utf16File(L"line19\r\nline20\r\nline21\r\n"), ReadBytes(path));
-    EXPECT_EQ(Utf16File(L"line16\r\nline17\r\nline18\r\n"), ReadBytes(folder_ / L"X.1.log"));
-    EXPECT_EQ(Utf16File(L"line13\r\nline14\r\nline15\r\n"), ReadBytes(folder_ / L"X.2.log"));
-    EXPECT_FALSE(FileExists(folder_ / L"X.3.log"));
+    EXPECT_EQ(Utf16File(L"line16\r\nline17\r\nline18\r\n"), ReadBytes(folder_.file(L"X.1.log")));
+    EXPECT_EQ(Utf16File(L"line13\r\nline14\r\nline15\r\n"), ReadBytes(folder_.file(L"X.2.log")));
+    EXPECT_FALSE(FileExists(folder_.file(L"X.3.log")));
 }
 
 TEST_P(LogFileWriter, FileAtExactlyTheLimitIsNotRotated) {
-    const std::wstring path = folder_ / L"X.log";
+    const std::wstring path = folder_.file(L"X.log");
     // 2 + 2 * 16 = 34 bytes: equal to the limit, so the third line still fits.
     auto writer = MakeWriter(continuous(), 2, 34, path);
     for (int i = 0; i < 3; ++i) WriteLine(*writer, L"line" + std::to_wstring(10 + i));
     writer.reset();
     EXPECT_EQ(Utf16File(L"line10\r\nline11\r\nline12\r\n"), ReadBytes(path));
-    EXPECT_FALSE(FileExists(folder_ / L"X.1.log"));
+    EXPECT_FALSE(FileExists(folder_.file(L"X.1.log")));
 }
 
 TEST_P(LogFileWriter, CountZeroRemovesTheFullFile) {
-    const std::wstring path = folder_ / L"X.log";
+    const std::wstring path = folder_.file(L"X.log");
     auto writer = MakeWriter(continuous(), 0, 3, path);
     WriteLine(*writer, L"one");
     WriteLine(*writer, L"two");
     writer.reset();
     EXPECT_EQ(Utf16File(L"two\r\n"), ReadBytes(path));
-    EXPECT_FALSE(FileExists(folder_ / L"X.1.log"));
-    EXPECT_FALSE(FileExists(folder_ / L"X.log__delete_1")) << "moved aside, then removed";
+    EXPECT_FALSE(FileExists(folder_.file(L"X.1.log")));
+    EXPECT_FALSE(FileExists(folder_.file(L"X.log__delete_1"))) << "moved aside, then removed";
 }
 
 TEST_P(LogFileWriter, PathWithoutDotRotatesToNumberedNames) {
-    const std::wstring path = folder_ / L"plain";
+    const std::wstring path = folder_.file(L"plain");
     auto writer = MakeWriter(continuous(), 2, 3, path);
     WriteLine(*writer, L"one");
     WriteLine(*writer, L"two");
     WriteLine(*writer, L"three");
     writer.reset();
     EXPECT_EQ(Utf16File(L"three\r\n"), ReadBytes(path));
-    EXPECT_EQ(Utf16File(L"two\r\n"), ReadBytes(folder_ / L"plain.1"));
-    EXPECT_EQ(Utf16File(L"one\r\n"), ReadBytes(folder_ / L"plain.2"));
+    EXPECT_EQ(Utf16File(L"two\r\n"), ReadBytes(folder_.file(L"plain.1")));
+    EXPECT_EQ(Utf16File(L"one\r\n"), ReadBytes(folder_.file(L"plain.2")));
 }
 
 TEST_P(LogFileWriter, FileThatCannotBeOpenedLosesOnlyItsLines) {
-    const std::wstring path = folder_ / L"X.log";
+    const std::wstring path = folder_.file(L"X.log");
     WriteBytes(path, Utf16File(L"current\r\n"));
-    WriteBytes(folder_ / L"X.1.log", Utf16File(L"older\r\n"));
-    WriteBytes(folder_ / L"X.2.log", Utf16File(L"oldest\r\n"));
+    WriteBytes(folder_.file(L"X.1.log"), Utf16File(L"older\r\n"));
+    WriteBytes(folder_.file(L"X.2.log"), Utf16File(L"oldest\r\n"));
     // Another program holds the log without any sharing.
     HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
@@ -149,8 +149,8 @@ TEST_P(LogFileWriter, FileThatCannotBeOpenedLosesOnlyItsLines) {
     writer.reset();
     CloseHandle(holder);
     EXPECT_EQ(Utf16File(L"current\r\n"), ReadBytes(path));
-    EXPECT_EQ(Utf16File(L"older\r\n"), ReadBytes(folder_ / L"X.1.log"));
-    EXPECT_EQ(Utf16File(L"oldest\r\n"), ReadBytes(folder_ / L"X.2.log"));
+    EXPECT_EQ(Utf16File(L"older\r\n"), ReadBytes(folder_.file(L"X.1.log")));
+    EXPECT_EQ(Utf16File(L"oldest\r\n"), ReadBytes(folder_.file(L"X.2.log")));
 }
 
 // The links of the platform under test do not resolve (a link made there
@@ -167,13 +167,13 @@ private:
 };
 
 TEST_P(LogFileWriter, NothingIsCreatedMovedOrDeletedBehindALink) {
-    const std::wstring maker = folder_ / L"K-Vantor";
+    const std::wstring maker = folder_.file(L"K-Vantor");
     const std::wstring logFolder = maker + L"\\logs\\OvSA";
     const std::wstring path = logFolder + L"\\X.log";
     const wchar_t* const links[] = {L"\\K-Vantor", L"\\K-Vantor\\logs", L"\\K-Vantor\\logs\\OvSA",
                                     L"\\K-Vantor\\logs\\OvSA\\X.log"};
     for (const wchar_t* link : links) {
-        RemoveTree(maker);
+        testsupport::RemoveTree(maker);
         auto unsafe = [&] {
             return MakeWriter(continuous(), 0, 3, path, std::make_unique<ReportsALink>(folder_.path() + link));
         };
@@ -201,31 +201,31 @@ INSTANTIATE_TEST_SUITE_P(BothKinds, LogFileWriter, ::testing::Values(false, true
 
 TEST(LogFileBounds, CountAndSizeAreClamped) {
     TempFolder folder(TestName());
-    auto large = MakeWriter(false, 150, 0, folder / L"X.log");
+    auto large = MakeWriter(false, 150, 0, folder.file(L"X.log"));
     EXPECT_EQ(99u, large->RotateCount());
     EXPECT_EQ(3u, large->MaxSize());
-    auto edge = MakeWriter(false, 99, 2, folder / L"Y.log");
+    auto edge = MakeWriter(false, 99, 2, folder.file(L"Y.log"));
     EXPECT_EQ(99u, edge->RotateCount());
     EXPECT_EQ(3u, edge->MaxSize());
-    auto kept = MakeWriter(false, 2, 102400, folder / L"Z.log");
+    auto kept = MakeWriter(false, 2, 102400, folder.file(L"Z.log"));
     EXPECT_EQ(2u, kept->RotateCount());
     EXPECT_EQ(102400u, kept->MaxSize());
 }
 
 TEST(LogFileBounds, CountOfNinetyNineKeepsNinetyNineOlderFiles) {
     TempFolder folder(TestName());
-    const std::wstring path = folder / L"X.log";
+    const std::wstring path = folder.file(L"X.log");
     auto writer = MakeWriter(false, 150, 0, path);
     for (int i = 0; i < 102; ++i) WriteLine(*writer, std::to_wstring(i));
     writer.reset();
     EXPECT_EQ(Utf16File(L"101\r\n"), ReadBytes(path));
-    EXPECT_EQ(Utf16File(L"2\r\n"), ReadBytes(folder / L"X.99.log"));
-    EXPECT_FALSE(FileExists(folder / L"X.100.log"));
+    EXPECT_EQ(Utf16File(L"2\r\n"), ReadBytes(folder.file(L"X.99.log")));
+    EXPECT_FALSE(FileExists(folder.file(L"X.100.log")));
 }
 
 TEST(LogFileDeleteName, NextFreeNumberIsTaken) {
     TempFolder folder(TestName());
-    const std::wstring path = folder / L"X.log";
+    const std::wstring path = folder.file(L"X.log");
     // A removal that could not finish earlier left its moved-aside file.
     WriteBytes(path + L"__delete_1", {1});
     auto writer = MakeWriter(false, 0, 3, path);
@@ -240,7 +240,7 @@ TEST(LogFileDeleteName, NextFreeNumberIsTaken) {
 
 TEST(LogFileDeleteName, FileHeldOpenIsMovedAsideUnderTheNextNumber) {
     TempFolder folder(TestName());
-    const std::wstring path = folder / L"X.log";
+    const std::wstring path = folder.file(L"X.log");
     WriteBytes(path + L"__delete_1", {1});
     auto writer = MakeWriter(false, 0, 3, path);
     WriteLine(*writer, L"one");
@@ -258,7 +258,7 @@ TEST(LogFileDeleteName, FileHeldOpenIsMovedAsideUnderTheNextNumber) {
 
 TEST(LogFileMutex, LineIsDroppedWhileAnotherWriterHoldsTheMutex) {
     TempFolder folder(TestName());
-    const std::wstring path = folder / L"X.log";
+    const std::wstring path = folder.file(L"X.log");
     auto writer = MakeWriter(false, 2, 1024, path);
     WriteLine(*writer, L"before");
 
@@ -290,7 +290,7 @@ TEST(LogFileMutex, LineIsDroppedWhileAnotherWriterHoldsTheMutex) {
 
 TEST(LogFileMutex, AbandonedMutexCountsAsAcquired) {
     TempFolder folder(TestName());
-    const std::wstring path = folder / L"X.log";
+    const std::wstring path = folder.file(L"X.log");
     auto writer = MakeWriter(false, 2, 1024, path);
     HANDLE mutex = CreateMutexW(nullptr, FALSE, MakeLogMutexName(path).c_str());
     ASSERT_NE(nullptr, mutex);
@@ -304,7 +304,7 @@ TEST(LogFileMutex, AbandonedMutexCountsAsAcquired) {
 
 TEST(LogFileMutex, MutexCarriesTheSharedName) {
     TempFolder folder(TestName());
-    const std::wstring path = folder / L"X.log";
+    const std::wstring path = folder.file(L"X.log");
     auto writer = MakeWriter(false, 2, 1024, path);
     ASSERT_NE(nullptr, writer->Mutex());
     HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, MakeLogMutexName(path).c_str());
@@ -314,7 +314,7 @@ TEST(LogFileMutex, MutexCarriesTheSharedName) {
 
 TEST(LogFileOpen, UnopenableFileLosesTheLineAndRecoversLater) {
     TempFolder folder(TestName());
-    const std::wstring path = folder / L"X.log";
+    const std::wstring path = folder.file(L"X.log");
     auto writer = MakeWriter(true, 2, 1024, path);
     // A folder where the file should be: CreateFileW fails.
     ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));

@@ -4,6 +4,8 @@
 
 #include <cwctype>
 
+#include "tests/support/TestFiles.h"
+
 namespace LogTest {
 
 namespace {
@@ -42,36 +44,6 @@ void DeleteRegistryTree(const std::wstring& key) {
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), kView, 0);
 }
 
-TempFolder::TempFolder(const std::wstring& name) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"kvlogtest_" + name + L"_" + std::to_wstring(GetCurrentProcessId());
-    RemoveTree(path_);
-    CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder() { RemoveTree(path_); }
-
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = path + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
-            } else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -83,24 +55,12 @@ bool DirectoryExists(const std::wstring& path) {
 }
 
 std::vector<unsigned char> ReadBytes(const std::wstring& path) {
-    std::vector<unsigned char> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    unsigned char chunk[65536];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) bytes.insert(bytes.end(), chunk, chunk + read);
-    CloseHandle(file);
-    return bytes;
+    const std::string bytes = testsupport::ReadBytes(path);
+    return std::vector<unsigned char>(bytes.begin(), bytes.end());
 }
 
 void WriteBytes(const std::wstring& path, const std::vector<unsigned char>& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    if (!bytes.empty()) WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_EQ(bytes.size(), written);
+    ASSERT_TRUE(testsupport::WriteBytes(path, std::string(bytes.begin(), bytes.end())));
 }
 
 std::vector<std::wstring> ReadLogLines(const std::wstring& path) {

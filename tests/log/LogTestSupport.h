@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempFolder.h"
+
 namespace LogTest {
 
 // A DWORD (or other) value under HKLM that is removed again with its key
@@ -26,24 +28,12 @@ private:
 // Removes a key and everything beneath it under HKLM.
 void DeleteRegistryTree(const std::wstring& key);
 
-// A fresh, empty folder under the temporary folder, removed with its files.
-class TempFolder {
-public:
-    explicit TempFolder(const std::wstring& name);
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::wstring& path() const { return path_; }
-    std::wstring operator/(const std::wstring& file) const { return path_ + L"\\" + file; }
-
-private:
-    std::wstring path_;
-};
-
-void RemoveTree(const std::wstring& path);
+using testsupport::RemoveTree;
+using testsupport::TempFolder;
 
 bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
+// The whole-file helpers of tests/support with the bytes as a vector.
 std::vector<unsigned char> ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::vector<unsigned char>& bytes);
 

@@ -9,8 +9,8 @@
 #include "product/LenientDecimal.h"
 #include "product/NX_Helpers.h"
 #include "product/ProductState.h"
-#include "tests/product/support/TestLog.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestLog.h"
+#include "tests/support/TestRegistry.h"
 
 using testsupport::Contains;
 using testsupport::LogMark;

@@ -5,7 +5,7 @@
 
 #include "registry/AnsiText.h"
 #include "registry/Win32Registry.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestRegistry.h"
 
 using testsupport::SetRawValue;
 using testsupport::View;

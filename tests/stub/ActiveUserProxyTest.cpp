@@ -12,6 +12,8 @@
 #include "tests/stub/FakeSessions.h"
 #include "tests/stub/StubTestLog.h"
 
+using testsupport::LogCapture;
+
 namespace {
 
 const wchar_t kAliceSid[] = L"S-1-5-21-1111111111-2222222222-3333333333-1001";

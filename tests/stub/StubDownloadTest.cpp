@@ -9,9 +9,12 @@
 #include "app/UpgradeDialog.h"
 #include "download/QmtDownloadInstance.h"
 #include "stub/StubInstaller.h"
-#include "tests/download/TestServer.h"
 #include "tests/stub/StubFixtures.h"
 #include "tests/stub/StubTestLog.h"
+#include "tests/support/TestServer.h"
+
+using testsupport::Exists;
+using testsupport::LogCapture;
 
 namespace {
 

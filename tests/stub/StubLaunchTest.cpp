@@ -12,6 +12,8 @@
 #include "tests/stub/StubFixtures.h"
 #include "tests/stub/StubTestLog.h"
 
+using testsupport::LogCapture;
+
 namespace {
 
 class StubLogEnvironment : public ::testing::Environment {

@@ -6,6 +6,8 @@
 #include "common/UniqueHandle.h"
 #include "log/KvQmtLog.h"
 
+using testsupport::ConfigureTestLog;
+
 void ConfigureStubTestLog(const wchar_t* logName) {
     // A key of this program's log name alone: other programs keep their level.
     const std::wstring key = std::wstring(L"SOFTWARE\\K-Vantor\\QMT\\Logging\\Test\\") + logName;

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "tests/support/DialogDriver.h"
 #include "tests/support/TestDialog.h"
+#include "tools/dialogdriver/DialogDriver.h"
 
 using DialogDriver::InputMethod;
 using namespace testdialog;

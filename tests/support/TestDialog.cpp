@@ -3,7 +3,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/DialogDriver.h"
+#include "tools/dialogdriver/DialogDriver.h"
 
 namespace testdialog {
 

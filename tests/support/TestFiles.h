@@ -38,7 +38,8 @@ inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {
 
 // Empty, with exists false, when the file cannot be read.
 inline std::string ReadBytes(const std::wstring& path, bool* exists = nullptr) {
-    kv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    kv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (exists) *exists = static_cast<bool>(file);
     std::string bytes;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/DialogDriver.h"
+#include "tools/dialogdriver/DialogDriver.h"
 
 namespace testsupport {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
-#include "tests/support/DialogDriver.h"
 #include "tests/support/TestDialog.h"
 #include "tests/support/TestFiles.h"
+#include "tools/dialogdriver/DialogDriver.h"
 
 using namespace testdialog;
 

@@ -18,11 +18,11 @@
 #include "product/DelayLoadSystemCalls.h"
 #include "product/GuardedDelayLoadInit.h"
 #include "product/QmtIpcImports.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/trigger/TriggerTestSupport.h"
 
 using triggertest::Narrow;
-using triggertest::ScratchFolder;
+using testsupport::TempFolder;
 using triggertest::WindowsPath;
 
 namespace {
@@ -86,7 +86,7 @@ protected:
         return GuardedDelayLoadInit(kQmtIpcDelayLoadId, &QMTIPCDelayLoadInitialize, &failure);
     }
 
-    ScratchFolder program_;
+    TempFolder program_;
     RecordingCalls calls_;
 };
 

@@ -8,7 +8,7 @@
 
 #include "product/TextFileIo.h"
 #include "product/UpdateTrigger.h"
-#include "tests/product/support/TestLog.h"
+#include "tests/support/TestLog.h"
 #include "tests/trigger/TriggerTestSupport.h"
 
 using testsupport::Contains;

@@ -1,7 +1,7 @@
 #pragma once
 // What the upgrade-action tests share: build outputs by their Windows paths,
-// scratch folders, whole-file bytes, a process that holds a file, and the
-// stand-in daemon started and stopped around a test. The last two need the
+// whole-file bytes, a process that holds a file, and the stand-in daemon
+// started and stopped around a test. The last two need the
 // build paths KV_FILE_LOCKER_PATH and KV_QMTDAEMON_PATH defined.
 #include <windows.h>
 #include <shlobj.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestFiles.h"
 
 namespace triggertest {
@@ -39,30 +40,6 @@ inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     ::FindClose(find);
     return names;
 }
-
-// A fresh folder under the temporary folder, removed with its files.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        wchar_t base[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, base);
-        static unsigned counter = 0;
-        path_ = std::wstring(base) + L"kvtrigger_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-                std::to_wstring(++counter);
-        ::CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        for (const std::wstring& name : FilesIn(path_)) ::DeleteFileW((path_ + L"\\" + name).c_str());
-        ::RemoveDirectoryW(path_.c_str());
-    }
-    const std::wstring& path() const { return path_; }
-    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
 
 // The product's package cache under the prefix's common application-data
 // folder: its folder is made for a test, and the file and the folders the
@@ -147,7 +124,7 @@ private:
 // into a file of the scratch folder; stopped through its stop event.
 class StandInDaemon {
 public:
-    explicit StandInDaemon(const ScratchFolder& folder, const std::wstring& target = L"KV_OVS_IPC_DAEMON_USER")
+    explicit StandInDaemon(const testsupport::TempFolder& folder, const std::wstring& target = L"KV_OVS_IPC_DAEMON_USER")
         : target_(target), record_(folder.file(L"daemon-record.txt")) {
         const std::wstring ready = folder.file(L"daemon-ready.txt");
         ::DeleteFileW(record_.c_str());

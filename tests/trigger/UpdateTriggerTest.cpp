@@ -10,12 +10,12 @@
 #include "product/DelayLoadResolver.h"
 #include "product/QmtIpcImports.h"
 #include "product/UpdateTrigger.h"
-#include "tests/product/support/TestLog.h"
-#include "tests/product/support/TestRegistry.h"
+#include "tests/support/TestLog.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/trigger/TriggerTestSupport.h"
 
 using testsupport::Contains;
-using triggertest::ScratchFolder;
+using testsupport::TempFolder;
 using triggertest::StandInDaemon;
 using triggertest::WindowsPath;
 
@@ -86,7 +86,7 @@ protected:
     }
 
     testsupport::LogMark log_{L"Test", L"update_trigger"};
-    ScratchFolder scratch_;
+    TempFolder scratch_;
 };
 
 TEST_F(UpgradeActions, SegmentationIsWrittenAsTheThreeDigitsWithTheirZero) {

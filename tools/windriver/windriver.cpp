@@ -27,7 +27,7 @@
 #include <cwchar>
 #include <string>
 
-#include "tests/support/DialogDriver.h"
+#include "tools/dialogdriver/DialogDriver.h"
 
 namespace {
 

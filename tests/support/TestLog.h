@@ -1,6 +1,7 @@
 #pragma once
 // Reads what a program wrote to its log file since a mark: the log is UTF-16
-// with a byte-order mark under the common application-data folder.
+// with a byte-order mark under the common application-data folder. A test
+// program's own log is configured and read back here too.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "common/UniqueHandle.h"
+#include "log/KvQmtLog.h"
+#include "log/Logger.h"
 
 namespace testsupport {
 
@@ -52,6 +55,29 @@ public:
 private:
     std::wstring path_;
     size_t start_;
+};
+
+// The log name a test program gave its own log (component "Test").
+inline std::wstring& TestLogName() {
+    static std::wstring name;
+    return name;
+}
+
+// Configures the process-wide logger of a test program once.
+inline void ConfigureTestLog(const wchar_t* logName) {
+    KvQmtLogging::GetLogger().Configure(0, L"Test", logName);
+    TestLogName() = logName;
+}
+
+// The text this process wrote to its own test log since the object was made.
+class LogCapture {
+public:
+    LogCapture() : mark_(L"Test", TestLogName()) {}
+    std::wstring text() const { return mark_.NewText(); }
+    bool contains(const std::wstring& piece) const { return text().find(piece) != std::wstring::npos; }
+
+private:
+    LogMark mark_;
 };
 
 inline bool Contains(const std::wstring& text, const std::wstring& part) {

@@ -1,7 +1,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "tests/download/TestServer.h"
+#include "tests/support/TestServer.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "tests/support/DialogDriver.h"
+#include "tools/dialogdriver/DialogDriver.h"
 
 #include <atomic>
 #include <cstdlib>
