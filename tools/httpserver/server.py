@@ -182,9 +182,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.dispatch()
 
     def do_CONNECT(self):
-        mode = self.proxy_mode_or_refusal()
-        if mode is None:
-            return
+        STATE.record("proxy", self)
+        with STATE.lock:
+            mode = STATE.proxy_mode
+        if mode == "403":
+            return self.answer(403, b"proxy refuses")
+        if mode == "close":
+            return self.drop()
         host, _, port = self.path.rpartition(":")
         if mode == "origin":
             host, port = "127.0.0.1", STATE.tls_port
@@ -322,6 +326,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Range", content_range)
         if resource.content_length_text is not None:
             self.send_header("Content-Length", resource.content_length_text)
+            # A length the client cannot trust leaves the connection's end
+            # unknown: it is not offered for another request.
+            self.send_header("Connection", "close")
+            self.close_connection = True
         elif resource.content_length:
             self.send_header("Content-Length", str(end - first))
         else:
@@ -395,23 +403,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
 
     # -- proxy ----------------------------------------------------------------------
-    def proxy_mode_or_refusal(self):
-        """The proxy's mode, or None once a refusing proxy has answered."""
+    def proxy(self):
         STATE.record("proxy", self)
         with STATE.lock:
             mode = STATE.proxy_mode
         if mode == "403":
-            self.answer(403, b"proxy refuses")
-            return None
+            return self.answer(403, b"proxy refuses")
         if mode == "close":
-            self.drop()
-            return None
-        return mode
-
-    def proxy(self):
-        mode = self.proxy_mode_or_refusal()
-        if mode is None:
-            return
+            return self.drop()
         target = urllib.parse.urlsplit(self.path)
         host, port = target.hostname, target.port or 80
         if mode == "origin":
