@@ -165,10 +165,6 @@ void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() {
     }
 }
 
-std::wstring Chg2013_dc_upgrade_forcerApp::LanguageOption(const std::wstring& commandLine) {
-    return RunOptions::Read(commandLine).language;
-}
-
 void Chg2013_dc_upgrade_forcerApp::ShowHelp() {
     const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::ShowHelp";
     LogMessage(LogInfo, L"%s: ", kFunction);

@@ -22,10 +22,6 @@ public:
 
     BOOL InitInstance() override;
 
-    // The value of the lang option of a command line (program path first);
-    // empty when the option is absent or the line is malformed in any way.
-    static std::wstring LanguageOption(const std::wstring& commandLine);
-
     CustLoc* m_pCustLoc = nullptr;
     std::wstring m_language;
     bool m_isScanguard = false;

@@ -57,7 +57,6 @@ TEST(LanguageOption, TakenOnlyFromAWellFormedCommandLine) {
         EXPECT_EQ(c.language, options.language) << c.line;
         EXPECT_EQ(c.mode, options.mode) << c.line;
         EXPECT_EQ(c.help, options.help) << c.line;
-        EXPECT_EQ(c.language, Chg2013_dc_upgrade_forcerApp::LanguageOption(c.line)) << c.line;
     }
 }
 
