@@ -10,8 +10,6 @@ void CWnd::SetWindowText(const std::wstring& text) { ::SetWindowTextW(m_hWnd, te
 
 void CWnd::EnableWindow(bool enable) { ::EnableWindow(m_hWnd, enable ? TRUE : FALSE); }
 
-bool CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd) != FALSE; }
-
 void CWnd::MoveWindow(int x, int y, int width, int height, bool repaint) {
     ::MoveWindow(m_hWnd, x, y, width, height, repaint ? TRUE : FALSE);
 }

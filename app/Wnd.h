@@ -19,7 +19,6 @@ public:
 
     void SetWindowText(const std::wstring& text);
     void EnableWindow(bool enable);
-    bool IsWindowEnabled() const;
     void MoveWindow(int x, int y, int width, int height, bool repaint);
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     void SetFont(HFONT font, bool redraw = true);

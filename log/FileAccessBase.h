@@ -44,7 +44,6 @@ protected:
 
     FileLowLevel& LowLevel() { return *lowLevel_; }
     FileUtils& Utils() { return *fileUtils_; }
-    const std::wstring& Path() const { return path_; }
 
 private:
     kv::unique_handle mutex_;

@@ -1,7 +1,8 @@
 #pragma once
 // The fresh-install road's last steps: download the maker's network installer
-// behind the please-wait dialog, check that its Authenticode signer is the
-// maker, and start it without waiting for it.
+// while the DownloadWaiter the application hands in runs (its please-wait
+// window, or no window at all in a quiet run), check that its Authenticode
+// signer is the maker, and start it without waiting for it.
 #include <windows.h>
 
 #include <cstddef>
