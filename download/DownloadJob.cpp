@@ -26,15 +26,39 @@ HINTERNET DownloadJob::Request() {
 void DownloadJob::SetRequest(HINTERNET request) {
     kv::CriticalSectionHold hold(lock_);
     request_.reset(request);
+    ++requestSerial_;
+    aborted_ = overdue_ ? WatchdogVerdict::Overdue : WatchdogVerdict::InTime;
+    abortClosed_ = false;
 }
 
-void DownloadJob::MarkAborted(WatchdogVerdict reason) {
+DownloadJob::WatchdogView DownloadJob::LookForWatchdog() {
     kv::CriticalSectionHold hold(lock_);
-    aborted_ = reason;
-    if (reason == WatchdogVerdict::Overdue) overdue_ = true;
-    abortStage_ = 1;
-    abortTick_ = ::GetTickCount();
-    entriesAtAbort_ = entries_;
+    WatchdogView view;
+    view.request = request_ || abortClosed_ ? requestSerial_ : 0;
+    view.entries = entries_;
+    view.closed = abortClosed_;
+    view.idle = busy_ == 0 && entries_ == entriesAtAbort_;
+    view.closedTick = abortTick_;
+    return view;
+}
+
+bool DownloadJob::EndJudgedRequest(const WatchdogView& seen, WatchdogVerdict reason) {
+    HINTERNET request = nullptr;
+    {
+        kv::CriticalSectionHold hold(lock_);
+        if (!request_ || abortClosed_ || seen.request != requestSerial_) return false;
+        // A trickle never stalls, so an overdue download ends even while
+        // its bytes come in.
+        if (reason == WatchdogVerdict::Stalled && seen.entries != entries_) return false;
+        aborted_ = reason;
+        if (reason == WatchdogVerdict::Overdue) overdue_ = true;
+        abortClosed_ = true;
+        abortTick_ = ::GetTickCount();
+        entriesAtAbort_ = entries_;
+        request = request_.release();
+    }
+    ::InternetCloseHandle(request);
+    return true;
 }
 
 void DownloadJob::CloseRequestNow() {
@@ -103,8 +127,6 @@ void DownloadJob::ResetForRequest() {
     result_ = 0;
     win32Error_ = 0;
     step_ = StepSend;
-    aborted_ = overdue_ ? WatchdogVerdict::Overdue : WatchdogVerdict::InTime;
-    abortStage_ = 0;
 }
 
 void DownloadJob::SetStep(DownloadStep step) {

@@ -43,9 +43,21 @@ protected:
     // The request handle, read under the lock: the watchdog may take it.
     HINTERNET Request();
     void SetRequest(HINTERNET request);
-    // Records why the current request must end; its next completion (a
-    // byte, or WinINet's own time-out) then ends it with NetworkTimeout.
-    void MarkAborted(WatchdogVerdict reason);
+    // What the watchdog saw of the job in one look under the lock.
+    struct WatchdogView {
+        DWORD request = 0;  // which request is current (0: none)
+        DWORD entries = 0;
+        bool closed = false;  // the watchdog has closed this request already
+        bool idle = false;    // no completion is being processed
+        DWORD closedTick = 0;
+    };
+    WatchdogView LookForWatchdog();
+    // Ends the request the watchdog judged, for the given reason, by taking
+    // its handle and closing it, so that a pending operation completes and
+    // the job ends with NetworkTimeout. Nothing happens when that request
+    // is no longer current or, for a stall, when a completion has arrived
+    // since the look: the verdict is then out of date.
+    bool EndJudgedRequest(const WatchdogView& seen, WatchdogVerdict reason);
     // Takes the request and closes it without waiting for its callbacks, so
     // that a pending operation completes where the platform does so.
     void CloseRequestNow();
@@ -86,15 +98,17 @@ protected:
     const DWORD overallLimitMs_;
     std::atomic<DWORD> lastActivity_{0};
     std::atomic<bool> cancelRequested_{false};
-    // Under the lock: why this request must end, how far the watchdog has
-    // gone with it (1 marked, 2 closed) and since when, and how many
-    // completions the job has taken in, so that the watchdog sees whether
-    // one has arrived since.
+    // Under the lock: why this request must end, whether and since when the
+    // watchdog has closed it, which request is current, how many completions
+    // the job has taken in and how many are being processed, so that the
+    // watchdog acts only on what it judged and never beside a running step.
     WatchdogVerdict aborted_ = WatchdogVerdict::InTime;
-    int abortStage_ = 0;
+    bool abortClosed_ = false;
     DWORD abortTick_ = 0;
+    DWORD requestSerial_ = 0;
     DWORD entries_ = 0;
     DWORD entriesAtAbort_ = 0;
+    DWORD busy_ = 0;
     bool overdue_ = false;  // the whole download ran out of time: no more retries
     bool abandoned_ = false;  // the watchdog ended the download without WinINet
 

@@ -28,6 +28,15 @@ static DWORD WatchdogPeriod(DWORD stallLimitMs) {
     return quarter < 50 ? 50 : quarter > 1000 ? 1000 : quarter;
 }
 
+// How long a closed request may take to report its end before the download
+// ends without it: half the stall limit, and never less than a few looks.
+static DWORD AbandonGrace(DWORD stallLimitMs) {
+    const DWORD limit = stallLimitMs != 0 ? stallLimitMs : Downloader::kDefaultStallLimitMs;
+    const DWORD half = limit / 2;
+    const DWORD fewest = 4 * WatchdogPeriod(limit);
+    return half < fewest ? fewest : half;
+}
+
 Downloader::Downloader(const wchar_t* url, DWORD stallLimitMs, DWORD overallLimitMs, DWORD readSize)
     : DownloadJob(url, stallLimitMs, overallLimitMs),
       readSize_(readSize != 0 ? readSize : kBufferSize),
@@ -48,46 +57,34 @@ void Downloader::CheckProgress() {
         CloseRequestNow();
         return;
     }
-    const DWORD now = ::GetTickCount();
-    int stage = 0;
-    bool completedSince = false;
-    DWORD since = 0;
     {
         kv::CriticalSectionHold hold(lock_);
         if (abandoned_) return;
-        stage = abortStage_;
-        since = now - abortTick_;
-        completedSince = entries_ != entriesAtAbort_;
     }
-    if (stage == 0) {
-        const WatchdogVerdict verdict =
-            CheckWatchdog(now, startTick_, lastActivity_.load(), stallLimitMs_, overallLimitMs_);
-        if (verdict == WatchdogVerdict::InTime || !Request()) return;
+    const WatchdogView seen = LookForWatchdog();
+    if (seen.request == 0) return;
+    // Read before the clock, so that activity never lies in the future.
+    const DWORD lastActivity = lastActivity_.load();
+    const DWORD now = ::GetTickCount();
+    if (!seen.closed) {
+        const WatchdogVerdict verdict = CheckWatchdog(now, startTick_, lastActivity, stallLimitMs_, overallLimitMs_);
+        if (verdict == WatchdogVerdict::InTime || !EndJudgedRequest(seen, verdict)) return;
         if (verdict == WatchdogVerdict::Stalled) {
-            LogMessage(KvQmtLogging::LogWarning, L"%s: Nothing received for %lu ms, ending the request", kFunction,
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Nothing received for %lu ms, request closed", kFunction,
                        stallLimitMs_);
         } else {
-            LogMessage(KvQmtLogging::LogWarning, L"%s: Download took longer than %lu ms, ending the request", kFunction,
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Download took longer than %lu ms, request closed", kFunction,
                        overallLimitMs_);
         }
-        MarkAborted(verdict);
         return;
     }
-    // WinINet's own time-out on the request normally completes the pending
-    // operation well before these last resorts.
-    const DWORD grace = stallLimitMs_ != 0 ? stallLimitMs_ : kDefaultStallLimitMs;
-    if (completedSince || since < grace) return;
-    if (stage == 1) {
-        LogMessage(KvQmtLogging::LogWarning, L"%s: The request did not end, closing it", kFunction);
-        CloseRequestNow();
-        kv::CriticalSectionHold hold(lock_);
-        abortStage_ = 2;
-        abortTick_ = now;
-        return;
-    }
+    // Closing the request completes its pending operation where the
+    // platform does so; where that completion is lost, the download ends
+    // without it, so that its owner is never left waiting.
+    if (!seen.idle || now - seen.closedTick < AbandonGrace(stallLimitMs_)) return;
     {
         kv::CriticalSectionHold hold(lock_);
-        if (entries_ != entriesAtAbort_) return;
+        if (busy_ != 0 || entries_ != entriesAtAbort_ || requestSerial_ != seen.request) return;
         // From here no completion of the lost operation reaches the job.
         abandoned_ = true;
     }
@@ -214,12 +211,18 @@ bool Downloader::Begin() {
     overdue_ = false;
     abandoned_ = false;
     aborted_ = WatchdogVerdict::InTime;
-    abortStage_ = 0;
+    abortClosed_ = false;
     startTick_ = ::GetTickCount();
     lastActivity_.store(startTick_);
     if (header_ && header_->status() != 200) header_.reset();
     if (!url_.valid()) {
         result_ = InvalidUrl;
+        step_ = StepDone;
+        return false;
+    }
+    if (!watchdog_ || !watchdog_->running()) {
+        // Without its clock a download could wait for ever.
+        result_ = UnknownError;
         step_ = StepDone;
         return false;
     }
@@ -238,6 +241,7 @@ void Downloader::StartRequest() {
 bool Downloader::PrepareRequest() {
     const wchar_t* const kFunction = L"QmtDownload::Downloader::PrepareRequest";
     OpenConnection(&Downloader::StatusCallback);
+    rangeSent_ = false;
     HINTERNET request = nullptr;
     if (mode_ == ModeGet) {
         request = CreateFileRequest();
@@ -254,11 +258,11 @@ bool Downloader::PrepareRequest() {
         MapWin32Error(error == ERROR_SUCCESS ? ERROR_INVALID_HANDLE : error);
         return false;
     }
-    // WinINet's own time-outs end a silent wait by themselves where they are
-    // honoured (on the request: some platforms ignore those of the session).
-    // They are set half again as long as the stall limit, so that the
-    // watchdog has marked the request by then and the end reads as the time-out
-    // it is, whatever error the platform reports for it.
+    // WinINet's own time-outs, where they are honoured (on the request: some
+    // platforms ignore those of the session), are a second line behind the
+    // watchdog: half again as long as the stall limit, so that the watchdog
+    // has closed the request by then and the end reads as the time-out it
+    // is, whatever error the platform reports for it.
     if (stallLimitMs_ != 0) {
         DWORD timeout = stallLimitMs_ + stallLimitMs_ / 2;
         if (timeout < stallLimitMs_) timeout = stallLimitMs_;
@@ -299,14 +303,23 @@ HINTERNET Downloader::CreateFileRequest() {
 }
 
 void Downloader::ProcessJob(DWORD error) {
-    const wchar_t* const kFunction = L"QmtDownload::Downloader::ProcessJob";
-    // Whatever WinINet reports for a request that was closed under it, the
-    // reason it was closed is the result.
     {
         kv::CriticalSectionHold hold(lock_);
         if (abandoned_) return;
         ++entries_;
+        // The watchdog never gives up on a request while a step of it runs.
+        ++busy_;
     }
+    ProcessSteps(error);
+    kv::CriticalSectionHold hold(lock_);
+    --busy_;
+}
+
+void Downloader::ProcessSteps(DWORD error) {
+    // Logs under the name of its caller, QmtDownload::Downloader::ProcessJob.
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::ProcessJob";
+    // Whatever WinINet reports for a request that was closed under it, the
+    // reason it was closed is the result.
     const DWORD abortError = AbortError();
     if (abortError != ERROR_SUCCESS) error = abortError;
     while (error == ERROR_SUCCESS) {
@@ -400,7 +413,7 @@ DWORD Downloader::ApplyHeader(const Header& header) {
         if (mode_ == ModeGet && error == ERROR_SUCCESS) file_->MarkIncomplete();
         return error;
     }
-    if (mode_ != ModeGet) return ERROR_SUCCESS;
+    // A HEAD carries no range: a partial answer to it is refused below.
     const DWORD local = file_->isOpen() ? file_->currentSize() : File::kNoSize;
     switch (CheckPartialAnswer(rangeSent_, local, file_->expectedSize(), header.contentRange(),
                                header.contentLength())) {

@@ -53,6 +53,7 @@ private:
     bool PrepareRequest();
     HINTERNET CreateFileRequest();
     void ProcessJob(DWORD error);
+    void ProcessSteps(DWORD error);
     DWORD SendRequest();
     DWORD ReadHeader();
     DWORD ApplyHeader(const Header& header);

@@ -30,7 +30,9 @@ bool InstallerFile::Create(SECURITY_ATTRIBUTES* security, const NameSource& next
                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!write_) {
             const DWORD error = ::GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+            // A folder or a file about to be deleted under the name is
+            // refused as access denied: someone else's as well.
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED) {
                 LogMessage(LogWarning, L"%s: '%s' exists already and is not ours, taking another name", kFunction,
                            candidate.c_str());
                 continue;
@@ -53,9 +55,18 @@ bool InstallerFile::Create(SECURITY_ATTRIBUTES* security, const NameSource& next
 
 bool InstallerFile::Hold() {
     const wchar_t* const kFunction = L"InstallerFile::Hold";
-    // Our own writer has to go first: a reader that shares reading only
-    // cannot be opened beside it. The access list keeps other users from
-    // writing in between; the identity check below catches a swap.
+    // A reader that shares reading only cannot be opened beside our writer,
+    // so a bridge that shares writing (but never deleting) is opened first:
+    // with it the file can be neither renamed nor deleted while the writer
+    // goes and the reader comes. A writer that got in between makes the
+    // reader fail; what was written before it is covered by the signature
+    // check, which reads through the reader.
+    kv::unique_hfile bridge(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!bridge) {
+        LogMessage(LogError, L"%s: CreateFile(%s) failed: %lu", kFunction, path_.c_str(), ::GetLastError());
+        return false;
+    }
     write_.reset();
     held_.reset(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));

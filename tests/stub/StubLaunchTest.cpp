@@ -120,10 +120,12 @@ void RunElsewhere(const std::wstring& commandLine) {
     ASSERT_EQ(::WaitForSingleObject(process.hProcess, 30000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
-TEST_F(Launch, PlantedFileUnderTheTargetNameIsLeftAloneAndAFreshNameTaken) {
+TEST_F(Launch, PlantedFileUnderTheTargetNameIsLeftAloneNeverStartedAndAFreshNameTaken) {
     std::wstring planted;
     ASSERT_TRUE(MakeStubTargetName(planted));
-    ASSERT_TRUE(testsupport::WriteBytes(planted, "planted by someone else"));
+    const std::string plantedBytes = testsupport::ReadBytes(FixturePath(L"kvantor-signed.exe"));
+    ASSERT_FALSE(plantedBytes.empty());
+    ASSERT_TRUE(testsupport::WriteBytes(planted, plantedBytes));
     bool first = true;
     InstallerFile installer;
     ASSERT_TRUE(installer.Create(nullptr, [&](std::wstring& name) {
@@ -133,9 +135,13 @@ TEST_F(Launch, PlantedFileUnderTheTargetNameIsLeftAloneAndAFreshNameTaken) {
         return true;
     }));
     EXPECT_NE(installer.path(), planted);
-    EXPECT_EQ(testsupport::ReadBytes(planted), "planted by someone else");
     EXPECT_TRUE(installer.Hold());
     EXPECT_EQ(testsupport::ReadBytes(installer.path()), "");
+    wchar_t errorText[kSignatureErrorChars] = {};
+    EXPECT_FALSE(installer.Verify(errorText));
+    EXPECT_FALSE(installer.Run()) << "our empty file cannot start";
+    EXPECT_EQ(testsupport::ReadBytes(planted), plantedBytes);
+    EXPECT_FALSE(testsupport::Exists(marker_)) << "the planted installer was started";
     ::DeleteFileW(planted.c_str());
 }
 
