@@ -221,7 +221,9 @@ int wmain(int argc, wchar_t** argv) {
     const auto mbs = [size](double seconds) { return seconds > 0 ? size / 1e6 / seconds : 0.0; };
 
     std::printf("file: %u MiB from 127.0.0.1, each written to a file; best of two runs\n", mib);
-    const double curlSeconds = RunCurl(url, size);
+    double curlSeconds = RunCurl(url, size);
+    const double curlAgain = RunCurl(url, size);
+    if (curlAgain > 0 && (curlSeconds <= 0 || curlAgain < curlSeconds)) curlSeconds = curlAgain;
     if (curlSeconds > 0) {
         std::printf("curl:  %.1f MB/s\n", mbs(curlSeconds));
     } else {
