@@ -1,5 +1,6 @@
 #include "common/FileReplacement.h"
 
+#include "common/LastErrorKeeper.h"
 #include "common/UniqueHandle.h"
 
 namespace kv {
@@ -109,10 +110,9 @@ FileReplacement::~FileReplacement() {
 
 void FileReplacement::RemoveQuietly(std::wstring& path) {
     if (path.empty()) return;
-    const DWORD lastError = ::GetLastError();
+    const LastErrorKeeper keeper;
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileW(path.c_str());
-    ::SetLastError(lastError);
     path.clear();
 }
 
@@ -188,19 +188,20 @@ DWORD FileReplacement::Swap() {
         ::MoveFileExW(backup_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH);
     }
     // Left under the backup name only if it could not be moved back: then it
-    // is the one copy of the former content and must stay.
-    if (::GetFileAttributesW(target_.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        RemoveQuietly(backup_);
-    } else {
+    // is the one copy of the former content and must stay, under a name the
+    // caller can report.
+    if (::GetFileAttributesW(target_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        formerContent_ = backup_;
         backup_.clear();
     }
+    RemoveQuietly(backup_);
     return Fail(L"ReplaceFileW", error);
 }
 
 void FileReplacement::KeepOwner(PSECURITY_DESCRIPTOR before) {
     // ReplaceFileW keeps the DACL, but the file takes the owner of whoever
     // made the replacement.
-    const DWORD lastError = ::GetLastError();
+    const LastErrorKeeper keeper;
     const unique_hlocal after = ReadOwner(target_);
     ownerKept_ = !before || SameOwner(before, after.get());
     if (!ownerKept_) {
@@ -211,7 +212,6 @@ void FileReplacement::KeepOwner(PSECURITY_DESCRIPTOR before) {
                          ::SetFileSecurityW(target_.c_str(), OWNER_SECURITY_INFORMATION, before) != FALSE;
         }
     }
-    ::SetLastError(lastError);
 }
 
 void FileReplacement::KeepAttributes(DWORD before) {

@@ -32,6 +32,10 @@ public:
     // False when the content was replaced but the former owner could not be
     // put back (the replacement then carries the owner of its maker).
     bool OwnerKept() const { return ownerKept_; }
+    // Where the former content stands when a failed replacement could not
+    // move it back to the target's name; empty otherwise. That file is left
+    // in place for whoever recovers it.
+    const std::wstring& FormerContentPath() const { return formerContent_; }
 
 private:
     DWORD Fail(const wchar_t* call, DWORD error);
@@ -45,6 +49,7 @@ private:
     std::wstring folder_;
     std::wstring temporary_;
     std::wstring backup_;
+    std::wstring formerContent_;
     const wchar_t* failedCall_ = L"";
     bool ownerKept_ = true;
 };

@@ -9,12 +9,15 @@ namespace {
 
 const wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-// How far the first phase got, for its undo.
+// How far the first phase got, for its undo. An object whose DACL write
+// was attempted may have a new owner even when the write failed.
 enum AdministratorStep : int {
     NothingChanged = 0,
-    EtcFolderTouched = 1,
-    HostsFileTouched = 2,
-    AttributesTouched = 3,
+    EtcFolderAttempted = 1,
+    EtcFolderFixed = 2,
+    HostsFileAttempted = 3,
+    HostsFileFixed = 4,
+    AttributesAttempted = 5,
 };
 
 const DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
@@ -23,7 +26,9 @@ const DWORD kSystem = FILE_ATTRIBUTE_SYSTEM;
 
 }  // namespace
 
-HostsFileChecker::HostsFileChecker() : hostsFix_(new HostsFix()) {}
+HostsFileChecker::HostsFileChecker() : HostsFileChecker(std::unique_ptr<HostsFix>(new HostsFix())) {}
+
+HostsFileChecker::HostsFileChecker(std::unique_ptr<HostsFix> hostsFix) : hostsFix_(std::move(hostsFix)) {}
 
 HostsFileChecker::~HostsFileChecker() = default;
 
@@ -99,30 +104,32 @@ bool HostsFileChecker::SetAdministratorPermission(SecurityAttributes& etcFolder,
     std::wstring sddl;
     BuildEtcFolderSddl(sddl);
     SecurityAttributes fixed;
-    if (!fixed.LoadFromSddl(sddl.c_str(), false)) {
-        LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kFunction);
-        return false;
+    int reached = NothingChanged;
+    bool done = fixed.LoadFromSddl(sddl.c_str(), false);
+    if (done) {
+        reached = EtcFolderAttempted;
+        done = SetSddlAttributes(fixed, etcPath.c_str());
     }
-    if (!SetSddlAttributes(fixed, etcPath.c_str())) {
+    if (!done) {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kFunction);
-        UndoAdministrator(etcFolder, hostsFile, etcPath, hosts, EtcFolderTouched);
+        UndoAdministrator(etcFolder, hostsFile, etcPath, hosts, reached);
         return false;
     }
     LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kFunction);
+    reached = EtcFolderFixed;
     BuildHostsFileSddl(sddl);
-    int steps = EtcFolderTouched;
-    bool fixedAll = fixed.LoadFromSddl(sddl.c_str(), false);
-    if (fixedAll) {
-        steps = HostsFileTouched;
-        fixedAll = SetSddlAttributes(fixed, hosts.path().c_str());
+    done = fixed.LoadFromSddl(sddl.c_str(), false);
+    if (done) {
+        reached = HostsFileAttempted;
+        done = SetSddlAttributes(fixed, hosts.path().c_str());
     }
-    if (fixedAll) {
-        steps = AttributesTouched;
-        fixedAll = SetHostsFileAttributes(hosts, Administrator);
+    if (done) {
+        reached = AttributesAttempted;
+        done = SetHostsFileAttributes(hosts, Administrator);
     }
-    if (!fixedAll) {
+    if (!done) {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kFunction);
-        UndoAdministrator(etcFolder, hostsFile, etcPath, hosts, steps);
+        UndoAdministrator(etcFolder, hostsFile, etcPath, hosts, reached);
         return false;
     }
     fixed.Release();
@@ -131,14 +138,18 @@ bool HostsFileChecker::SetAdministratorPermission(SecurityAttributes& etcFolder,
 }
 
 void HostsFileChecker::UndoAdministrator(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
-                                         const std::wstring& etcPath, const File& hosts, int stepsDone) {
+                                         const std::wstring& etcPath, const File& hosts, int reached) {
     // Logs under the name of its caller, HostsFileChecker::SetPermission.
     const wchar_t* const kFunction = L"HostsFileChecker::SetPermission";
-    // Newest change first, as the restore phase does.
+    if (reached == NothingChanged) return;
+    // Newest change first, as the restore phase does; a step never taken
+    // is not undone.
     bool undone = true;
-    if (stepsDone >= AttributesTouched) undone = SetHostsFileAttributes(hosts, Restore) && undone;
-    if (stepsDone >= HostsFileTouched) undone = RestoreObject(hostsFile, hosts.path().c_str()) && undone;
-    if (stepsDone >= EtcFolderTouched) undone = RestoreObject(etcFolder, etcPath.c_str()) && undone;
+    if (reached >= AttributesAttempted) undone = SetHostsFileAttributes(hosts, Restore) && undone;
+    if (reached >= HostsFileAttempted) {
+        undone = UndoObject(hostsFile, hosts.path().c_str(), reached >= HostsFileFixed) && undone;
+    }
+    undone = UndoObject(etcFolder, etcPath.c_str(), reached >= EtcFolderFixed) && undone;
     if (undone) {
         LogMessage(KvQmtLogging::LogInfo, L"%s: The changes made so far have been undone", kFunction);
     } else {
@@ -146,12 +157,15 @@ void HostsFileChecker::UndoAdministrator(SecurityAttributes& etcFolder, Security
     }
 }
 
-bool HostsFileChecker::RestoreObject(const SecurityAttributes& recorded, const wchar_t* path) {
-    const wchar_t* const kFunction = L"HostsFileChecker::RestoreObject";
-    // The DACL first: while the Administrators own the object they may
-    // write it, whatever the recorded DACL grants them.
-    bool restored = recorded.ApplyToFile(path);
-    if (!restored) LogMessage(KvQmtLogging::LogError, L"%s: Failed to put the DACL of %s back", kFunction, path);
+bool HostsFileChecker::UndoObject(SecurityAttributes& recorded, const wchar_t* path, bool daclWritten) {
+    // Before its DACL was written only an ownership step can have changed it.
+    return daclWritten ? RestoreObject(recorded, path) : RestoreOwnerIfChanged(recorded, path);
+}
+
+bool HostsFileChecker::RestoreObject(SecurityAttributes& recorded, const wchar_t* path) {
+    // With the ownership fallback: the DACL the first phase wrote need not
+    // let the Administrators write another one. The owner goes back last.
+    const bool restored = SetSddlAttributes(recorded, path);
     return RestoreOwnerIfChanged(recorded, path) && restored;
 }
 
@@ -177,16 +191,14 @@ bool HostsFileChecker::SetOriginalPermission(SecurityAttributes& etcFolder, Secu
     // back is put back, and the phase still reports the failure.
     bool restored = SetHostsFileAttributes(hosts, Restore);
     if (!restored) LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kFunction);
-    bool etcRestored = SetSddlAttributes(etcFolder, etcPath.c_str());
-    etcRestored = RestoreOwnerIfChanged(etcFolder, etcPath.c_str()) && etcRestored;
+    const bool etcRestored = RestoreObject(etcFolder, etcPath.c_str());
     if (etcRestored) {
         LogMessage(KvQmtLogging::LogDebug, L"%s: Etc directory attributes are fixed", kFunction);
     } else {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of etc folder", kFunction);
     }
     // The rewrite gave the hosts file a new owner as well as new content.
-    bool hostsRestored = SetSddlAttributes(hostsFile, hosts.path().c_str());
-    hostsRestored = RestoreOwnerIfChanged(hostsFile, hosts.path().c_str()) && hostsRestored;
+    const bool hostsRestored = RestoreObject(hostsFile, hosts.path().c_str());
     if (hostsRestored) {
         LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts file attributes are fixed", kFunction);
     } else {

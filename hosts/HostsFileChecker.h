@@ -25,6 +25,8 @@ public:
 
     // Resolves the hosts folder (through the HostsFix it makes).
     HostsFileChecker();
+    // With a HostsFix of the caller's making (tests only).
+    explicit HostsFileChecker(std::unique_ptr<HostsFix> hostsFix);
     ~HostsFileChecker();
     HostsFileChecker(const HostsFileChecker&) = delete;
     HostsFileChecker& operator=(const HostsFileChecker&) = delete;
@@ -53,12 +55,13 @@ private:
                                     const std::wstring& etcPath, const File& hosts);
     bool SetOriginalPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
                                const std::wstring& etcPath, const File& hosts);
-    // Puts the recorded DACL and owner back on an object the first phase
-    // may have changed.
-    bool RestoreObject(const SecurityAttributes& recorded, const wchar_t* path);
+    // Puts the recorded DACL and owner back on an object, as the second
+    // phase does.
+    bool RestoreObject(SecurityAttributes& recorded, const wchar_t* path);
     bool RestoreOwnerIfChanged(const SecurityAttributes& recorded, const wchar_t* path);
     void UndoAdministrator(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile, const std::wstring& etcPath,
-                           const File& hosts, int stepsDone);
+                           const File& hosts, int reached);
+    bool UndoObject(SecurityAttributes& recorded, const wchar_t* path, bool daclWritten);
     ProcessPrivileges& privileges();
 
     std::unique_ptr<ProcessPrivileges> privileges_;

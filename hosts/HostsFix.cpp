@@ -85,6 +85,10 @@ bool HostsFix::replaceContent(const std::wstring& hostsPath, const LineList& lin
     if (const DWORD error = replacement.Commit()) {
         LogMessage(KvQmtLogging::LogError, L"%s: %s for %s failed with error %lu", kFunction, replacement.FailedCall(),
                    hostsPath.c_str(), error);
+        if (!replacement.FormerContentPath().empty()) {
+            LogMessage(KvQmtLogging::LogError, L"%s: The former content of %s is kept in %s", kFunction,
+                       hostsPath.c_str(), replacement.FormerContentPath().c_str());
+        }
         return false;
     }
     // Left to the restore phase, which writes the recorded owner back.

@@ -6,7 +6,7 @@ namespace {
 
 const DWORD kTokenAccess = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
 
-bool EnablePrivilege(HANDLE token, const wchar_t* name, TOKEN_PRIVILEGES* previous) {
+bool EnablePrivilege(HANDLE token, const wchar_t* name, TOKEN_PRIVILEGES& previous) {
     SecurityOperations& security = CurrentSecurityOperations();
     TOKEN_PRIVILEGES privileges{};
     if (!security.LookupPrivilege(nullptr, name, &privileges.Privileges[0].Luid)) return false;
@@ -20,7 +20,7 @@ bool EnablePrivilege(HANDLE token, const wchar_t* name, TOKEN_PRIVILEGES* previo
     const BOOL adjusted =
         security.AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), &saved, &savedLength);
     if (!adjusted || ::GetLastError() != ERROR_SUCCESS) return false;
-    if (previous) *previous = saved;
+    previous = saved;
     return true;
 }
 
@@ -45,7 +45,7 @@ ProcessPrivileges::~ProcessPrivileges() { RestoreAll(); }
 bool ProcessPrivileges::Enable(const wchar_t* name) {
     if (!token_) return false;
     TOKEN_PRIVILEGES previous{};
-    if (!EnablePrivilege(token_.get(), name, &previous)) return false;
+    if (!EnablePrivilege(token_.get(), name, previous)) return false;
     // An empty previous state means it was enabled already: nothing to undo.
     if (previous.PrivilegeCount > 0) previous_.push_back(previous);
     return true;
@@ -84,10 +84,6 @@ int OwnershipTaker::TakeOwnership(const wchar_t* path) {
         if (!security.WriteFileSecurity(path, OWNER_SECURITY_INFORMATION, &descriptor_)) return OwnerWriteFailed;
     }
     return Done;
-}
-
-bool EnableTakeOwnershipPrivilege(HANDLE token, TOKEN_PRIVILEGES* previous) {
-    return EnablePrivilege(token, SE_TAKE_OWNERSHIP_NAME, previous);
 }
 
 bool RestoreOwner(const wchar_t* path, PSECURITY_DESCRIPTOR recorded, ProcessPrivileges& privileges) {

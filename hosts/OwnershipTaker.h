@@ -63,10 +63,6 @@ private:
     SECURITY_DESCRIPTOR descriptor_{};
 };
 
-// Enables SeTakeOwnershipPrivilege in the token; the state it had before
-// goes to previous when given. False also when the token does not hold it.
-bool EnableTakeOwnershipPrivilege(HANDLE token, TOKEN_PRIVILEGES* previous = nullptr);
-
 // Writes the owner recorded in a descriptor back to a file or folder; an
 // owner other than the caller needs SeRestorePrivilege, enabled on refusal.
 bool RestoreOwner(const wchar_t* path, PSECURITY_DESCRIPTOR recorded, ProcessPrivileges& privileges);

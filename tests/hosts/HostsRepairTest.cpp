@@ -153,19 +153,22 @@ TEST_F(HostsRepairTest, OpensUpFolderThenFileThenAttributesAndRestoresInTheOther
     EXPECT_EQ(HostsResult::Repaired, FixFile());
 
     // Each DACL write notes the file's read-only, hidden and system bits.
-    ASSERT_EQ(4, security.count(L"dacl "));
-    const std::vector<std::wstring> etcWrites = security.daclWritesTo(etc());
-    const std::vector<std::wstring> hostsWrites = security.daclWritesTo(hosts());
-    ASSERT_EQ(2u, etcWrites.size());
-    ASSERT_EQ(2u, hostsWrites.size());
-    EXPECT_EQ(0u, security.events[0].find(L"dacl " + etc() + L" D:PAI(A;;FA;;;S-1-5-80-956008885-"));
-    EXPECT_EQ(L"7", security.events[0].substr(security.events[0].rfind(L' ') + 1));
+    std::vector<std::wstring> writes;
+    for (const std::wstring& event : security.events) {
+        if (event.compare(0, 5, L"dacl ") == 0) writes.push_back(event);
+    }
+    ASSERT_EQ(4u, writes.size());
+    EXPECT_EQ(0u, writes[0].find(L"dacl " + etc() + L" D:PAI(A;;FA;;;S-1-5-80-956008885-"));
+    EXPECT_EQ(L"7", writes[0].substr(writes[0].rfind(L' ') + 1));
     // The file's text has no "P", its descriptor is protected all the same.
-    EXPECT_EQ(L"dacl " + hosts() + L" D:PAI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU) 7", security.events[1]);
+    EXPECT_EQ(L"dacl " + hosts() + L" D:PAI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU) 7", writes[1]);
     // Back: the attributes first, then the folder, then the file.
-    EXPECT_EQ(L"dacl " + etc() + L" " + kEtcDacl + L" 7", security.events[2]);
-    EXPECT_EQ(L"dacl " + hosts() + L" " + kHostsDacl + L" 7", security.events[3]);
-    EXPECT_EQ(0, security.count(L"owner"));
+    EXPECT_EQ(L"dacl " + etc() + L" " + kEtcDacl + L" 7", writes[2]);
+    EXPECT_EQ(L"dacl " + hosts() + L" " + kHostsDacl + L" 7", writes[3]);
+    // The fixed folder DACL withholds WRITE_DAC: the folder is owned for its
+    // restore only and then handed back; the file is never owned.
+    EXPECT_EQ(1, security.count(L"owner-back " + etc() + L" S-1-5-18"));
+    EXPECT_EQ(0, security.count(L"owner " + hosts()));
 
     EXPECT_EQ(kRhs, ::GetFileAttributesW(hosts().c_str()) & kRhs);
     // The rewrite of a read-only file worked: the attributes were cleared for it.
@@ -264,18 +267,21 @@ TEST_F(HostsRepairTest, AFirstPhaseThatFailsPartWayPutsOwnersDaclsAndPrivilegesB
 
 TEST_F(HostsRepairTest, AFailedRestoreFailsTheRepairAlthoughTheFileIsRepaired) {
     RecordingSecurity& security = fake();
-    FakeObject& folder = security.object(etc());
-    folder.ownerWritableWithPrivilege = false;
-    // Only the recorded folder DACL is refused: the first phase passes.
-    security.refusedDacls.insert(kEtcDacl);
+    // Once the fixed DACL stands, not even the folder's owner may write another.
+    security.object(etc()).ownerMayWriteDacl = false;
     WriteBytes(hosts(), kSeeded);
     EXPECT_EQ(HostsResult::NeedsRepair, HostsFileNeedsRepair());
     LogCapture log;
     EXPECT_FALSE(FixHosts());
     EXPECT_TRUE(log.contains(L"FixHosts: Malformed hosts cannot be fixed, ret = 4"));
     EXPECT_TRUE(log.contains(L"Failed to fix attributes of etc folder"));
-    // The steps after the failed one are still taken.
+    // The steps after the failed one are still taken; owners and privileges go back.
     EXPECT_EQ(std::wstring(kHostsDacl), security.object(hosts()).dacl);
+    for (const std::wstring& path : {etc(), hosts()}) {
+        EXPECT_FALSE(security.object(path).ownedByAdministrators) << path;
+        EXPECT_EQ(L"S-1-5-18", security.object(path).owner) << path;
+    }
+    EXPECT_FALSE(security.privilegeEnabled || security.restorePrivilegeEnabled);
     EXPECT_EQ(std::string::npos, ReadBytes(hosts()).find("k-vantor-update"));
     EXPECT_EQ(kSeeded.size() + 6, ReadBytes(backup()).size());
 }
@@ -290,6 +296,7 @@ TEST_F(HostsRepairTest, AFailedFirstPhaseLeavesTheFileAloneAndSkipsTheRestore) {
     LogCapture log;
     EXPECT_FALSE(FixHosts());
     EXPECT_TRUE(log.contains(L"Failed to fix attributes of hosts file"));
+    EXPECT_TRUE(log.contains(L"HostsFileChecker::SetPermission: The changes made so far have been undone"));
     EXPECT_EQ(kSeeded, ReadBytes(hosts()));
     EXPECT_FALSE(Exists(backup()));
     // The folder gets its recorded DACL back; the file's was never changed.
@@ -362,14 +369,15 @@ protected:
 };
 
 TEST_F(HostsRepairTest, AWriteThatFailsPartWayLeavesTheFileByteIdentical) {
+    fake();
     WriteBytes(hosts(), kSeeded);
-    LineList lines;
-    ASSERT_EQ(0, File(hosts()).content(lines));
-    FailingPartWay fix;
-    EXPECT_EQ(2, fix.processContent(lines));
+    FailingPartWay* fix = new FailingPartWay();
+    HostsFileChecker checker{std::unique_ptr<HostsFix>(fix)};
+    EXPECT_EQ(2, checker.RepairWithPermissions());
     EXPECT_EQ(kSeeded, ReadBytes(hosts()));
-    EXPECT_NE(hosts(), fix.target);
-    EXPECT_FALSE(Exists(fix.target));
+    EXPECT_NE(std::string::npos, ReadBytes(backup()).find("k-vantor-update"));
+    EXPECT_NE(hosts(), fix->target);
+    EXPECT_FALSE(Exists(fix->target));
 }
 
 TEST_F(HostsRepairTest, OwnPatternsReplaceTheAnalyzersListForOneCall) {

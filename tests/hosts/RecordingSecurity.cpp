@@ -133,6 +133,9 @@ BOOL RecordingSecurity::WriteFileSecurity(LPCWSTR path, SECURITY_INFORMATION inf
         return FALSE;
     }
     target->dacl = text;
+    // Only full access of their own lets the Administrators write the next
+    // DACL: the fixed etc DACL grants them 0x1301bf, without WRITE_DAC.
+    target->daclWritable = text == kNullDacl || text.find(L";FA;;;BA)") != std::wstring::npos;
     std::wstring event = L"dacl " + std::wstring(path) + L" " + text;
     if (!watchedFile.empty()) {
         wchar_t attributes[16];

@@ -16,7 +16,7 @@ struct FakeObject {
     std::wstring dacl = L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
     bool ownedByAdministrators = false;
     std::wstring owner = L"S-1-5-18";         // while not owned by the Administrators
-    bool daclWritable = true;                 // without any ownership step
+    bool daclWritable = true;                 // without any ownership step; then as the DACL last written says
     bool ownerWritable = false;               // without the privilege
     bool ownerWritableWithPrivilege = true;
     bool ownerMayWriteDacl = true;            // once the Administrators own it

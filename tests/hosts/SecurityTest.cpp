@@ -130,19 +130,6 @@ TEST(OwnershipTaker, ReportsTheStepThatFailed) {
     }
 }
 
-TEST(EnableTakeOwnershipPrivilege, CountsAPrivilegeTheTokenDoesNotHoldAsFailure) {
-    RecordingSecurity security;
-    HANDLE token = ::GetCurrentProcess();
-    EXPECT_TRUE(EnableTakeOwnershipPrivilege(token));
-    EXPECT_EQ(1, security.count(L"privilege"));
-    EXPECT_EQ(0, security.count(L"privilege-malformed"));
-    security.privilegeNotHeld = true;
-    EXPECT_FALSE(EnableTakeOwnershipPrivilege(token));
-    security.privilegeNotHeld = false;
-    security.failLookup = true;
-    EXPECT_FALSE(EnableTakeOwnershipPrivilege(token));
-}
-
 TEST(SetSddlAttributes, WritesTheDaclDirectlyWithoutAnyOwnershipStep) {
     RecordingSecurity security;
     security.object(kObject);
