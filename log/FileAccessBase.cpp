@@ -1,6 +1,7 @@
 #include "log/FileAccessBase.h"
 
 #include "log/LogNames.h"
+#include "log/PathIdentity.h"
 #include "common/SddlSecurityAttributes.h"
 
 namespace KvQmtLogging {
@@ -15,7 +16,7 @@ const wchar_t kLogMutexSddl[] =
 const wchar_t kEveryoneFullAccessSddl[] = L"D:(A;OICI;GA;;;WD)";
 
 // The log's own folder, "logs" and the maker's folder above it.
-const int kGuardedFolderLevels = 3;
+const int kGuardedFolderLevels = kLogPathOwnComponents - 1;
 
 void ReportRefusedPath(const wchar_t* path) {
     std::wstring message = L"kv_qmt_log!FileAccessBase: refused ";

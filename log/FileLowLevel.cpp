@@ -23,7 +23,9 @@ bool FileLowLevel::Open(const wchar_t* path) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, security_.get(),
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!IsOpen()) return false;
-    if (!IsPlainFile() || !HandleIsAt(handle_.get(), path) || !PrepareAfterOpen()) {
+    // A folder swapped for a link after the writer's checks shows here: the
+    // file opened is not the one the path names from the maker's folder down.
+    if (!IsPlainFile() || !HandleIsAt(handle_.get(), path, kLogPathOwnComponents) || !PrepareAfterOpen()) {
         Close();
         return false;
     }

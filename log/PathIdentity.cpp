@@ -21,11 +21,16 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
                                 TRUE) == CSTR_EQUAL;
 }
 
-// The final path the object at path should have: its folder's final path
-// and its own name. Empty when the folder cannot be looked at.
-std::wstring ExpectedFinalPath(const std::wstring& path) {
-    const size_t separator = path.rfind(L'\\');
-    if (separator == std::wstring::npos || separator + 1 >= path.size()) return std::wstring();
+// The final path the object at path should have when none of its last
+// `named` components is a link: the final path of the folder above them and
+// those components as written. Empty when that folder cannot be looked at.
+std::wstring ExpectedFinalPath(const std::wstring& path, int named) {
+    size_t separator = path.size();
+    for (int i = 0; i < named; ++i) {
+        separator = separator == 0 ? std::wstring::npos : path.rfind(L'\\', separator - 1);
+        if (separator == std::wstring::npos) return std::wstring();
+    }
+    if (separator + 1 >= path.size() || path.back() == L'\\') return std::wstring();
     std::wstring folder = path.substr(0, separator);
     if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
     kv::unique_hfile handle = OpenForIdentity(folder);
@@ -54,8 +59,8 @@ std::wstring FinalPathOf(HANDLE handle) {
     return path;
 }
 
-bool HandleIsAt(HANDLE handle, const wchar_t* path) {
-    const std::wstring expected = ExpectedFinalPath(path);
+bool HandleIsAt(HANDLE handle, const wchar_t* path, int namedComponents) {
+    const std::wstring expected = ExpectedFinalPath(path, namedComponents);
     return !expected.empty() && SameText(FinalPathOf(handle), expected);
 }
 
@@ -65,7 +70,7 @@ bool IsReachedThroughLink(const wchar_t* path) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
     kv::unique_hfile handle = OpenForIdentity(path);
     // What cannot even be looked at is not trusted either.
-    return !handle || !HandleIsAt(handle.get(), path);
+    return !handle || !HandleIsAt(handle.get(), path, 1);
 }
 
 }  // namespace KvQmtLogging

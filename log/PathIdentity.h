@@ -12,9 +12,15 @@ namespace KvQmtLogging {
 // when it cannot be had.
 std::wstring FinalPathOf(HANDLE handle);
 
-// True when the handle is the object that the path names in its folder,
-// reached through no link.
-bool HandleIsAt(HANDLE handle, const wchar_t* path);
+// The components of a log path below the common application-data folder:
+// the maker's folder, "logs", the log's own folder and the file. None of
+// them may be a link.
+const int kLogPathOwnComponents = 4;
+
+// True when the handle is the object that the path names, reached through no
+// link in its last namedComponents components: only the folder above them
+// is resolved, the rest must match as written.
+bool HandleIsAt(HANDLE handle, const wchar_t* path, int namedComponents);
 
 // True when the existing object at path is a link or is reached through one
 // in its last component; false for a missing one.

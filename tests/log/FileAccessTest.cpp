@@ -155,11 +155,12 @@ TEST_P(LogFileWriter, FileThatCannotBeOpenedLosesOnlyItsLines) {
 
 // The links of the platform under test do not resolve (a link made there
 // reads as missing), so the link is reported by the file utilities instead.
+// With none given no link is seen at all, as when one is made after the checks.
 class ReportsALink : public FileUtilsWin32 {
 public:
     explicit ReportsALink(std::wstring link) : link_(std::move(link)) {}
     bool IsReparsePoint(const wchar_t* path) override {
-        return _wcsicmp(path, link_.c_str()) == 0 || FileUtilsWin32::IsReparsePoint(path);
+        return !link_.empty() && (_wcsicmp(path, link_.c_str()) == 0 || FileUtilsWin32::IsReparsePoint(path));
     }
 
 private:
@@ -192,6 +193,19 @@ TEST_P(LogFileWriter, NothingIsCreatedMovedOrDeletedBehindALink) {
         EXPECT_EQ(Utf16File(L"full file\r\n"), ReadBytes(path)) << link;
         EXPECT_FALSE(FileExists(path + L"__delete_1")) << link;
     }
+}
+
+TEST_P(LogFileWriter, NothingIsWrittenThroughALinkMadeAfterTheChecks) {
+    const std::wstring path = folder_.file(L"K-Vantor\\logs\\OvSA\\X.log");
+    MakeWriter(continuous(), 0, 3, path).reset();
+    WriteBytes(path, Utf16File(L"full file\r\n"));
+    // By the open, a name between the maker's folder and the file leads
+    // elsewhere, as a junction would: "x\.." stands in for one.
+    auto writer = MakeWriter(continuous(), 0, 3, folder_.file(L"K-Vantor\\logs\\x\\..\\OvSA\\X.log"),
+                             std::make_unique<ReportsALink>(L""));
+    for (int i = 0; i < 3; ++i) WriteLine(*writer, L"line");
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"full file\r\n"), ReadBytes(path));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, LogFileWriter, ::testing::Values(false, true),
