@@ -4,8 +4,7 @@
 
 #include <cstdio>
 
-#include "log/KvQmtLog.h"
-#include "log/Logger.h"
+#include "tests/support/TestLog.h"
 
 namespace DownloadTesting {
 
@@ -37,15 +36,9 @@ void Record(void* context, DWORD kind, DWORD first, DWORD second) {
 // The test programs write their own log, beside the engine's summary log.
 class LogEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { KvQmtLogging::GetLogger().Configure(0, L"Test", L"download_tests"); }
+    void SetUp() override { testsupport::ConfigureTestLog(L"download_tests"); }
 };
 const auto* const g_logEnvironment = ::testing::AddGlobalTestEnvironment(new LogEnvironment);
-
-std::wstring CommonAppData() {
-    wchar_t folder[MAX_PATH] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"ProgramData", folder, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? folder : L"C:\\ProgramData";
-}
 
 }  // namespace
 
@@ -80,15 +73,6 @@ Outcome Download(const std::wstring& url, const std::wstring& path, DWORD timeou
     return outcome;
 }
 
-std::vector<BYTE> ReadBytes(const std::wstring& path) {
-    const std::string bytes = testsupport::ReadBytes(path);
-    return std::vector<BYTE>(bytes.begin(), bytes.end());
-}
-
-void WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes) {
-    ASSERT_TRUE(testsupport::WriteBytes(path, std::string(bytes.begin(), bytes.end())));
-}
-
 void WriteMetafile(const std::wstring& path, DWORD expected) {
     const BYTE* p = reinterpret_cast<const BYTE*>(&expected);
     WriteBytes(path + L".dl", std::vector<BYTE>(p, p + 4));
@@ -116,17 +100,12 @@ void SetWriteTime(const std::wstring& path, bool future) {
 }
 
 std::vector<std::wstring> SummaryLines(const std::wstring& containing) {
-    const std::vector<BYTE> bytes = ReadBytes(CommonAppData() + L"\\K-Vantor\\logs\\QMT\\downloaded_files.log");
-    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     std::vector<std::wstring> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == L'\r') line.pop_back();
-        if (line.find(containing) != std::wstring::npos) lines.push_back(line);
-        start = end + 1;
+    const std::wstring log = testsupport::ReadUtf16File(testsupport::LogFilePath(L"QMT", L"downloaded_files"));
+    for (std::wstring& line : testsupport::SplitLines(log)) {
+        if (line.find(containing) == std::wstring::npos) continue;
+        if (line.back() == L'\n') line.resize(line.size() - 2);
+        lines.push_back(line);
     }
     return lines;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "download/Downloader.h"
+#include "tests/support/CheckedWrites.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestFiles.h"
 
@@ -32,10 +33,9 @@ Outcome Download(const std::wstring& url, const std::wstring& path, DWORD timeou
 
 using testsupport::Exists;
 using testsupport::TempFolder;
+using testsupport::bytes::ReadBytes;
+using testsupport::bytes::WriteBytes;
 
-// The whole-file helpers of tests/support with the bytes as a vector.
-std::vector<BYTE> ReadBytes(const std::wstring& path);
-void WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes);
 void WriteMetafile(const std::wstring& path, DWORD expected);
 // The value in "<path>.dl", or none when it is missing or not 4 bytes long.
 bool ReadMetafile(const std::wstring& path, DWORD& expected);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/e2e/ToolRun.h"
-#include "tests/stub/StubFixtures.h"
+#include "tests/support/StubFixtures.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/support/TestServer.h"

@@ -8,7 +8,7 @@
 
 #include "tests/e2e/ToolRun.h"
 #include "tests/support/TestRegistry.h"
-#include "tests/trigger/TriggerTestSupport.h"
+#include "tests/support/TriggerTestSupport.h"
 
 using testsupport::Answer;
 using testsupport::Contains;

@@ -5,11 +5,11 @@
 #include <map>
 #include <string>
 
-#include "common/RegistryView.h"
-#include "common/UniqueHandle.h"
 #include "localization/Language.h"
 #include "log/KvQmtLog.h"
 #include "log/Logger.h"
+#include "tests/support/TestLog.h"
+#include "tests/support/TestRegistry.h"
 
 namespace {
 
@@ -23,34 +23,12 @@ protected:
     }
     ~LanguageChoice() override { DeleteLanguageValue(); }
 
-    static void DeleteLanguageValue() {
-        kv::unique_hkey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, KEY_SET_VALUE | kv::kProductRegistryView, key.put()) == ERROR_SUCCESS) {
-            RegDeleteValueW(key.get(), L"Language");
-        }
-    }
+    static void DeleteLanguageValue() { testsupport::DeleteValue(kAgentKey, L"Language"); }
+    static void SetLanguageValue(const wchar_t* text) { ASSERT_TRUE(testsupport::SetString(kAgentKey, L"Language", text)); }
 
-    static void SetLanguageValue(const wchar_t* text) {
-        kv::unique_hkey key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_SET_VALUE | kv::kProductRegistryView, nullptr,
-                                                 key.put(), nullptr));
-        RegSetValueExW(key.get(), L"Language", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                       static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
-    }
-
-    // How many lines of the log so far contain the text.
+    // How often the log so far contains the text.
     int LogLinesWith(const std::wstring& text) {
-        wchar_t folder[MAX_PATH] = {};
-        DWORD size = sizeof(folder);
-        RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                     L"Common AppData", RRF_RT_REG_SZ, nullptr, folder, &size);
-        const std::wstring path = std::wstring(folder) + L"\\K-Vantor\\logs\\" + component_ + L"\\language.log";
-        kv::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
-        std::wstring content(1 << 16, L'\0');
-        DWORD read = 0;
-        if (file) ReadFile(file.get(), &content[0], static_cast<DWORD>(content.size() * 2), &read, nullptr);
-        content.resize(read / 2);
+        const std::wstring content = testsupport::ReadUtf16File(testsupport::LogFilePath(component_, L"language"));
         int count = 0;
         for (size_t at = content.find(text); at != std::wstring::npos; at = content.find(text, at + 1)) ++count;
         return count;

@@ -13,12 +13,12 @@ protected:
     LoggerFixture() : component_(LogTest::UniqueName(L"LogTest")) { Clean(); }
     ~LoggerFixture() override { Clean(); }
 
-    std::wstring LogFolder() const { return LogTest::CommonAppData() + L"\\K-Vantor\\logs\\" + component_; }
-    std::wstring LogPath() const { return LogTest::LogPathFor(component_, kLogName); }
+    std::wstring LogFolder() const { return testsupport::CommonAppData() + L"\\K-Vantor\\logs\\" + component_; }
+    std::wstring LogPath() const { return testsupport::LogFilePath(component_, kLogName); }
 
     void Clean() {
-        LogTest::DeleteRegistryTree(LogTest::SettingsKey(component_));
-        LogTest::RemoveTree(LogFolder());
+        testsupport::DeleteTree(LogTest::SettingsKey(component_));
+        testsupport::RemoveTree(LogFolder());
     }
 
     std::wstring component_;

@@ -9,7 +9,7 @@
 #include "app/UpgradeDialog.h"
 #include "download/QmtDownloadInstance.h"
 #include "stub/StubInstaller.h"
-#include "tests/stub/StubFixtures.h"
+#include "tests/support/StubFixtures.h"
 #include "tests/stub/StubTestLog.h"
 #include "tests/support/TestServer.h"
 

@@ -9,7 +9,7 @@
 #include "common/UniqueHandle.h"
 #include "stub/InstallerFile.h"
 #include "stub/StubInstaller.h"
-#include "tests/stub/StubFixtures.h"
+#include "tests/support/StubFixtures.h"
 #include "tests/stub/StubTestLog.h"
 
 using testsupport::LogCapture;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "stub/StubInstaller.h"
-#include "tests/stub/StubFixtures.h"
+#include "tests/support/StubFixtures.h"
 
 namespace {
 

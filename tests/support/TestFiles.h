@@ -1,7 +1,8 @@
 #pragma once
-// Real files for tests: whole-file reads and writes, and the Windows path of
-// a file the build names by its Unix path.
+// Real files for tests: whole-file reads and writes, the Windows path of a
+// file the build names by its Unix path, and the prefix's common folders.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 
@@ -16,7 +17,21 @@ inline std::wstring WindowsPath(const char* unixPath) {
     return path;
 }
 
+// The common application-data folder, where the product keeps its logs and its package cache.
+inline std::wstring CommonAppData() {
+    wchar_t folder[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+    return folder;
+}
+
+// Whether anything, only a file, or only a folder is at the path.
 inline bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline bool IsOfKind(const std::wstring& path, bool directory) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == directory;
+}
+inline bool FileExists(const std::wstring& path) { return IsOfKind(path, false); }
+inline bool DirectoryExists(const std::wstring& path) { return IsOfKind(path, true); }
 
 // Whether the file appears within the time, looked for every 50 ms.
 inline bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {

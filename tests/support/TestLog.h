@@ -1,40 +1,54 @@
 #pragma once
-// Reads what a program wrote to its log file since a mark: the log is UTF-16
-// with a byte-order mark under the common application-data folder. A test
-// program's own log is configured and read back here too.
+// Reads back what a program wrote to its log file: the log is UTF-16 with a
+// byte-order mark under the common application-data folder. A test program's
+// own log is configured and read back here too.
+#include <gtest/gtest.h>
 #include <windows.h>
-#include <shlobj.h>
 
 #include <string>
 #include <vector>
 
-#include "common/UniqueHandle.h"
 #include "log/KvQmtLog.h"
 #include "log/Logger.h"
+#include "tests/support/TestFiles.h"
 
 namespace testsupport {
 
 inline std::wstring LogFilePath(const std::wstring& component, const std::wstring& logName) {
-    wchar_t folder[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-    return std::wstring(folder) + L"\\K-Vantor\\logs\\" + component + L"\\" + logName + L".log";
+    return CommonAppData() + L"\\K-Vantor\\logs\\" + component + L"\\" + logName + L".log";
 }
 
-inline std::wstring ReadUtf16File(const std::wstring& path) {
-    kv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::wstring();
-    std::vector<char> bytes;
-    char chunk[65536];
-    DWORD read = 0;
-    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + read);
-    }
+// The text of UTF-16 bytes, without their byte-order mark.
+inline std::wstring Utf16Text(const std::string& bytes) {
     std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
     if (!text.empty()) memcpy(&text[0], bytes.data(), text.size() * sizeof(wchar_t));
     if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
     return text;
+}
+
+// Empty when the file cannot be read.
+inline std::wstring ReadUtf16File(const std::wstring& path) { return Utf16Text(ReadBytes(path)); }
+
+// The text split after each CR LF, which each line keeps; a last piece
+// without CR LF comes as it is.
+inline std::vector<std::wstring> SplitLines(const std::wstring& text) {
+    std::vector<std::wstring> lines;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find(L"\r\n", start);
+        const size_t next = end == std::wstring::npos ? text.size() : end + 2;
+        lines.push_back(text.substr(start, next - start));
+        start = next;
+    }
+    return lines;
+}
+
+// The lines of a whole log file; a file without the byte-order mark or with
+// an odd byte count fails the test.
+inline std::vector<std::wstring> ReadLogLines(const std::wstring& path) {
+    const std::string bytes = ReadBytes(path);
+    EXPECT_EQ(0, bytes.compare(0, 2, "\xFF\xFE")) << "no byte-order mark";
+    EXPECT_EQ(0u, bytes.size() % 2) << "odd byte count";
+    return SplitLines(Utf16Text(bytes));
 }
 
 // The lines a run added: everything after the length seen at construction.

@@ -19,7 +19,7 @@
 #include "product/GuardedDelayLoadInit.h"
 #include "product/QmtIpcImports.h"
 #include "tests/support/TestRegistry.h"
-#include "tests/trigger/TriggerTestSupport.h"
+#include "tests/support/TriggerTestSupport.h"
 
 using triggertest::Narrow;
 using testsupport::TempFolder;

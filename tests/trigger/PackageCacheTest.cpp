@@ -9,7 +9,7 @@
 #include "product/TextFileIo.h"
 #include "product/UpdateTrigger.h"
 #include "tests/support/TestLog.h"
-#include "tests/trigger/TriggerTestSupport.h"
+#include "tests/support/TriggerTestSupport.h"
 
 using testsupport::Contains;
 using triggertest::FileHolder;

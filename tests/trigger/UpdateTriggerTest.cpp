@@ -12,7 +12,7 @@
 #include "product/UpdateTrigger.h"
 #include "tests/support/TestLog.h"
 #include "tests/support/TestRegistry.h"
-#include "tests/trigger/TriggerTestSupport.h"
+#include "tests/support/TriggerTestSupport.h"
 
 using testsupport::Contains;
 using testsupport::TempFolder;

@@ -1,6 +1,7 @@
 #pragma once
-// The signed copies of the stand-in installer that the tests' setup made
-// (make-signed-fixtures.sh), by their Windows path in the prefix.
+// The signed copies of the stand-in installer that the stub tests' setup
+// made (tests/stub/make-signed-fixtures.sh), by their Windows path in the
+// prefix and by the Unix path the test server opens.
 #include <string>
 
 #include "tests/support/TestFiles.h"

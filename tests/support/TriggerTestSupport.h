@@ -1,8 +1,8 @@
 #pragma once
-// What the upgrade-action tests share: build outputs by their Windows paths,
-// whole-file bytes, a process that holds a file, and the stand-in daemon
-// started and stopped around a test. The last two need the
-// build paths KV_FILE_LOCKER_PATH and KV_QMTDAEMON_PATH defined.
+// What the upgrade-action tests and the end-to-end runs of the upgrade road
+// share: the package cache, a process that holds a file, and the stand-in
+// daemon started and stopped around a test. The last two need the build
+// paths KV_FILE_LOCKER_PATH and KV_QMTDAEMON_PATH defined.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -47,9 +47,7 @@ inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
 class PackageCacheFile {
 public:
     PackageCacheFile() {
-        wchar_t base[MAX_PATH] = {};
-        ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, base);
-        vrks_ = std::wstring(base) + L"\\K-Vantor\\VRKS";
+        vrks_ = testsupport::CommonAppData() + L"\\K-Vantor\\VRKS";
         folder_ = vrks_ + L"\\666";
         path_ = folder_ + L"\\packages";
         Remove();
