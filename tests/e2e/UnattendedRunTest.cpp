@@ -6,12 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/FreshInstallMachine.h"
 #include "tests/e2e/ToolRun.h"
 #include "tests/support/TestRegistry.h"
+#include "tests/support/TestServer.h"
 #include "tests/support/TriggerTestSupport.h"
 
+using DownloadTesting::TestServer;
 using testsupport::Answer;
 using testsupport::Contains;
+using testsupport::FreshInstallMachine;
 using testsupport::RunTool;
 using testsupport::SeenWindow;
 using testsupport::ToolRun;
@@ -41,8 +45,8 @@ protected:
         Clean();
         ::SetEnvironmentVariableW(L"http_proxy", L"http://127.0.0.1:9");
         ASSERT_TRUE(testsupport::CreateKey(kSegmentationsKey));
-        testsupport::SetString(kDelayLoadingKey, L"QMTIPC.dll", triggertest::WindowsPath(KV_QMTIPC_PATH));
-        ASSERT_TRUE(triggertest::WriteBytes(cache_.path(), kCache));
+        testsupport::SetString(kDelayLoadingKey, L"QMTIPC.dll", testsupport::WindowsPath(KV_QMTIPC_PATH));
+        ASSERT_TRUE(testsupport::WriteBytes(cache_.path(), kCache));
     }
     void TearDown() override {
         ::SetEnvironmentVariableW(L"http_proxy", nullptr);
@@ -58,6 +62,11 @@ protected:
         testsupport::ReadString(kSegmentationsKey, L"OPERATOR", text);
         return text;
     }
+    // Neither the segmentation nor the package cache was touched.
+    void ExpectNothingChanged() {
+        EXPECT_EQ(L"", Segmentation());
+        EXPECT_EQ(kCache, testsupport::ReadBytes(cache_.path()));
+    }
     // The upgrade road with the daemon listening: the run is judged by what it did.
     ToolRun RunUpgrade(const std::wstring& arguments, std::vector<Answer> answers) {
         testsupport::SeedProduct(L"1.60.0", true);
@@ -66,7 +75,7 @@ protected:
         ToolRun run = RunTool(arguments, std::move(answers), 60000);
         daemon.Stop();
         EXPECT_EQ(L"666", Segmentation());
-        EXPECT_EQ(kEditedCache, triggertest::ReadBytes(cache_.path()));
+        EXPECT_EQ(kEditedCache, testsupport::ReadBytes(cache_.path()));
         EXPECT_EQ(1u, daemon.Records().size());
         return run;
     }
@@ -84,6 +93,7 @@ TEST_F(UnattendedRun, QuietUpToDateShowsNothingEvenBesideATypo) {
         EXPECT_TRUE(run.windows.empty()) << arguments;
         EXPECT_TRUE(Contains(run.log, L"ParseCommandLine: Quiet run: no window is shown")) << run.log;
         EXPECT_TRUE(Contains(run.log, L"ShowNXIsUpToDateWindow: Quiet run: window UpToDate not shown")) << run.log;
+        ExpectNothingChanged();
     }
 }
 
@@ -96,14 +106,26 @@ TEST_F(UnattendedRun, QuietUpgradeRunsWithoutTheOfferAndShowsNothing) {
     EXPECT_TRUE(Contains(run.log, L"Quiet run: window UpgradingPleaseWait not shown")) << run.log;
 }
 
-TEST_F(UnattendedRun, QuietFreshInstallWhoseDownloadFailsShowsNothingAndFails) {
-    const ToolRun run = RunTool(L"/quiet", {}, 120000);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(1603u, run.exitCode) << run.log;
-    EXPECT_TRUE(run.windows.empty());
-    EXPECT_TRUE(Contains(run.log, L"Quiet run: window PleaseWait not shown")) << run.log;
-    EXPECT_TRUE(Contains(run.log, L"Stub download failed")) << run.log;
-    EXPECT_TRUE(Contains(run.log, L"Quiet run: window UpgradeFailed not shown")) << run.log;
+// On the machine of the interactive fresh-install tests, the test server's
+// proxy either passes the request on to the server, which answers with the
+// signed installer, or closes every connection.
+TEST_F(UnattendedRun, QuietFreshInstallShowsNothingAndEndsAsItsDownloadDoes) {
+    if (!TestServer::Available()) GTEST_SKIP() << "run through tools/httpserver/run-with-server.sh";
+    for (const char* proxyMode : {"origin", "close"}) {
+        const bool fetched = std::string(proxyMode) == "origin";
+        FreshInstallMachine machine;
+        FreshInstallMachine::Serve("kvantor-signed.exe");
+        TestServer::SetProxyMode(proxyMode);
+        const ToolRun run = RunTool(L"/quiet", {}, 120000);
+        ASSERT_TRUE(run.finished) << proxyMode;
+        EXPECT_EQ(fetched ? 0u : 1603u, run.exitCode) << run.log;
+        EXPECT_TRUE(run.windows.empty()) << proxyMode;
+        machine.ExpectHostsRepaired();
+        EXPECT_EQ(fetched, machine.InstallerRan(fetched ? 20000 : 1000)) << run.log;
+        EXPECT_TRUE(Contains(run.log, L"Quiet run: window PleaseWait not shown")) << run.log;
+        EXPECT_EQ(!fetched, Contains(run.log, L"Stub download failed")) << run.log;
+        EXPECT_EQ(!fetched, Contains(run.log, L"Quiet run: window UpgradeFailed not shown")) << run.log;
+    }
 }
 
 TEST_F(UnattendedRun, PassiveUpToDateWindowClosesByItself) {
@@ -161,8 +183,7 @@ TEST_F(UnattendedRun, HelpListsTheOptionsInTheDisplayLanguageAndChangesNothing) 
     EXPECT_EQ(0u, quiet.exitCode);
     EXPECT_TRUE(quiet.windows.empty());
     EXPECT_TRUE(Contains(quiet.log, L"ShowHelp:     --passive, /passive")) << quiet.log;
-    EXPECT_EQ(L"", Segmentation());
-    EXPECT_EQ(kCache, triggertest::ReadBytes(cache_.path()));
+    ExpectNothingChanged();
 }
 
 }  // namespace
