@@ -14,9 +14,11 @@ bool FileUtilsWin32::FileExists(const wchar_t* path) {
 }
 
 bool FileUtilsWin32::RemoveFile(const wchar_t* path) {
-    if (DeleteFileW(path)) return true;
-    // Held open by a process without delete sharing: gone at the next restart.
-    return MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    // A file held open without delete sharing stays where it is. It is not
+    // left to be deleted at the next restart: that delete would run without
+    // the link checks, in a folder every account can write, so whoever put
+    // a junction there by then would choose what an elevated run deletes.
+    return DeleteFileW(path) != FALSE;
 }
 
 bool FileUtilsWin32::RenameFile(const wchar_t* from, const wchar_t* to) {
