@@ -98,11 +98,6 @@ bool VerifyStubSignature(const wchar_t* path, wchar_t* errorText) {
 
 bool VerifyStubSignature(const wchar_t* path, HANDLE file, wchar_t* errorText) {
     if (errorText != nullptr) errorText[0] = L'\0';
-    HMODULE wintrust = ::GetModuleHandleW(L"wintrust.dll");
-    const ProvDataFromStateData provDataFromStateData =
-        wintrust ? reinterpret_cast<ProvDataFromStateData>(
-                       reinterpret_cast<void*>(::GetProcAddress(wintrust, "WTHelperProvDataFromStateData")))
-                 : nullptr;
 
     WINTRUST_FILE_INFO fileInfo = {};
     fileInfo.cbStruct = sizeof(fileInfo);
@@ -137,6 +132,13 @@ bool VerifyStubSignature(const wchar_t* path, HANDLE file, wchar_t* errorText) {
         SetErrorText(errorText, L"file is NOT signed (%d)", static_cast<int>(trust));
         return false;
     }
+    // Looked up once the check has run: wintrust.dll is loaded on its first
+    // call, so only from then on is it certain to be there.
+    HMODULE wintrust = ::GetModuleHandleW(L"wintrust.dll");
+    const ProvDataFromStateData provDataFromStateData =
+        wintrust ? reinterpret_cast<ProvDataFromStateData>(
+                       reinterpret_cast<void*>(::GetProcAddress(wintrust, "WTHelperProvDataFromStateData")))
+                 : nullptr;
     CRYPT_PROVIDER_DATA* const provider =
         provDataFromStateData ? provDataFromStateData(data.hWVTStateData) : nullptr;
     if (!AnySignerIs(provider, kInstallerSigner)) {
