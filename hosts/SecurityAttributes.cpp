@@ -45,8 +45,7 @@ bool SecurityAttributes::LoadFromSddl(const wchar_t* text, bool keepInheritance)
     if (!text || !AllocateRecord()) return false;
     SecurityOperations& security = CurrentSecurityOperations();
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!security.ConvertSddlToDescriptor(text, SDDL_REVISION_1, &descriptor,
-                                                                        nullptr)) {
+    if (!security.ConvertSddlToDescriptor(text, SDDL_REVISION_1, &descriptor, nullptr)) {
         Release();
         return false;
     }

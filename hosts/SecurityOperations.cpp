@@ -23,9 +23,8 @@ BOOL Win32SecurityOperations::ConvertSddlToDescriptor(
     return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(text, revision, descriptor, size);
 }
 
-BOOL Win32SecurityOperations::SetDescriptorControl(PSECURITY_DESCRIPTOR descriptor,
-                                                           SECURITY_DESCRIPTOR_CONTROL mask,
-                                                           SECURITY_DESCRIPTOR_CONTROL bits) {
+BOOL Win32SecurityOperations::SetDescriptorControl(PSECURITY_DESCRIPTOR descriptor, SECURITY_DESCRIPTOR_CONTROL mask,
+                                                   SECURITY_DESCRIPTOR_CONTROL bits) {
     return ::SetSecurityDescriptorControl(descriptor, mask, bits);
 }
 
