@@ -8,6 +8,7 @@
 
 #include "tests/e2e/FreshInstallMachine.h"
 #include "tests/e2e/ToolRun.h"
+#include "tests/e2e/UpgradeMachine.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/TriggerTestSupport.h"
@@ -22,8 +23,6 @@ using testsupport::ToolRun;
 
 namespace {
 
-const wchar_t kSegmentationsKey[] = L"SOFTWARE\\K-Vantor\\QMT\\KVAUA\\Segmentations";
-const wchar_t kDelayLoadingKey[] = L"SOFTWARE\\K-Vantor\\QMT\\Delay Loading\\100";
 const char kCache[] = "{\"packages\":[{\"id\":\"av\",\"productDefinitionVersion\":3}]}";
 const char kEditedCache[] = "{\"packages\":[{\"id\":\"av\",\"aroductDefinitionVersion\":3}]}";
 const std::vector<Answer> kNobodyAnswers = {Answer::WaitUntilItCloses, Answer::WaitUntilItCloses};
@@ -39,28 +38,18 @@ void ExpectClosedByItself(const SeenWindow& seen, const std::wstring& status) {
 // A machine whose download is refused at once (nothing listens on the
 // discard port), with the stand-in IPC library registered and a package
 // cache for the upgrade road.
-class UnattendedRun : public ::testing::Test {
+class UnattendedRun : public ::testing::Test, protected testsupport::UpgradeMachine {
 protected:
     void SetUp() override {
         Clean();
         ::SetEnvironmentVariableW(L"http_proxy", L"http://127.0.0.1:9");
-        ASSERT_TRUE(testsupport::CreateKey(kSegmentationsKey));
-        testsupport::SetString(kDelayLoadingKey, L"QMTIPC.dll", testsupport::WindowsPath(KV_QMTIPC_PATH));
+        ASSERT_TRUE(CreateSegmentations());
+        RegisterLibrary(KV_QMTIPC_PATH);
         ASSERT_TRUE(testsupport::WriteBytes(cache_.path(), kCache));
     }
     void TearDown() override {
         ::SetEnvironmentVariableW(L"http_proxy", nullptr);
         Clean();
-    }
-    static void Clean() {
-        testsupport::RemoveProductState();
-        testsupport::DeleteTree(L"SOFTWARE\\K-Vantor\\QMT\\KVAUA");
-        testsupport::DeleteTree(L"SOFTWARE\\K-Vantor\\QMT\\Delay Loading");
-    }
-    static std::wstring Segmentation() {
-        std::wstring text;
-        testsupport::ReadString(kSegmentationsKey, L"OPERATOR", text);
-        return text;
     }
     // Neither the segmentation nor the package cache was touched.
     void ExpectNothingChanged() {

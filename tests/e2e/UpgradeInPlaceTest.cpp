@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/ToolRun.h"
+#include "tests/e2e/UpgradeMachine.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/support/TriggerTestSupport.h"
 
@@ -17,8 +18,6 @@ using testsupport::ToolRun;
 
 namespace {
 
-const wchar_t kSegmentationsKey[] = L"SOFTWARE\\K-Vantor\\QMT\\KVAUA\\Segmentations";
-const wchar_t kDelayLoadingKey[] = L"SOFTWARE\\K-Vantor\\QMT\\Delay Loading\\100";
 const char kCache[] =
     "{\"packages\":[{\"id\":\"av\",\"productDefinitionVersion\":3},"
     "{\"id\":\"fw\",\"productDefinitionVersion\":7},{\"id\":\"ui\",\"productDefinitionVersion\":1}]}";
@@ -33,31 +32,17 @@ std::string Edited(std::string text) {
 
 // A machine with an upgradeable product for the retail operator; the IPC
 // library registered where the product keeps its path, unless told not to.
-class UpgradeInPlace : public ::testing::Test {
+class UpgradeInPlace : public ::testing::Test, protected testsupport::UpgradeMachine {
 protected:
     void SetUp() override {
         Clean();
         testsupport::SeedProduct(L"1.60.0", true);
-        ASSERT_TRUE(testsupport::CreateKey(kSegmentationsKey));
+        ASSERT_TRUE(CreateSegmentations());
         ASSERT_TRUE(triggertest::WriteBytes(cache_.path(), kCache));
     }
     void TearDown() override { Clean(); }
 
-    static void Clean() {
-        testsupport::RemoveProductState();
-        testsupport::DeleteTree(L"SOFTWARE\\K-Vantor\\QMT\\KVAUA");
-        testsupport::DeleteTree(L"SOFTWARE\\K-Vantor\\QMT\\Delay Loading");
-    }
-
-    static void RegisterLibrary() {
-        testsupport::SetString(kDelayLoadingKey, L"QMTIPC.dll", triggertest::WindowsPath(KV_QMTIPC_PATH));
-    }
-
-    static std::wstring Segmentation() {
-        std::wstring text;
-        testsupport::ReadString(kSegmentationsKey, L"OPERATOR", text);
-        return text;
-    }
+    static void RegisterLibrary() { UpgradeMachine::RegisterLibrary(KV_QMTIPC_PATH); }
 
     triggertest::PackageCacheFile cache_;
     testsupport::TempFolder scratch_;

@@ -182,13 +182,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.dispatch()
 
     def do_CONNECT(self):
-        STATE.record("proxy", self)
-        with STATE.lock:
-            mode = STATE.proxy_mode
-        if mode == "403":
-            return self.answer(403, b"proxy refuses")
-        if mode == "close":
-            return self.drop()
+        mode = self.proxy_mode_or_refusal()
+        if mode is None:
+            return
         host, _, port = self.path.rpartition(":")
         if mode == "origin":
             host, port = "127.0.0.1", STATE.tls_port
@@ -403,14 +399,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
 
     # -- proxy ----------------------------------------------------------------------
-    def proxy(self):
+    def proxy_mode_or_refusal(self):
+        """Records a request to the proxy; answers it and gives None when the
+        proxy refuses, else gives the proxy's mode."""
         STATE.record("proxy", self)
         with STATE.lock:
             mode = STATE.proxy_mode
         if mode == "403":
-            return self.answer(403, b"proxy refuses")
+            self.answer(403, b"proxy refuses")
+            return None
         if mode == "close":
-            return self.drop()
+            self.drop()
+            return None
+        return mode
+
+    def proxy(self):
+        mode = self.proxy_mode_or_refusal()
+        if mode is None:
+            return
         target = urllib.parse.urlsplit(self.path)
         host, port = target.hostname, target.port or 80
         if mode == "origin":
