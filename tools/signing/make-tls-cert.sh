@@ -8,6 +8,7 @@ output=${2:?output file}
 shift 2
 [ $# -gt 0 ] || { echo "make-tls-cert.sh: no host name" >&2; exit 2; }
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/issue-cert.sh"
 "$here/make-test-ca.sh" "$dir"
 # Kept once made, like the CA: servers of running tests may be reading it.
 [ -s "$output" ] && exit 0
@@ -29,11 +30,7 @@ subjectAltName = ${names%,}
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 CNF
-openssl req -new -newkey rsa:2048 -nodes -sha256 -config "$work/server.cnf" \
-    -keyout "$work/key.pem" -out "$work/request.pem" 2>/dev/null
-openssl x509 -req -in "$work/request.pem" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
-    -CAcreateserial -days 3650 -sha256 -extfile "$work/server.cnf" -extensions server_ext \
-    -out "$work/cert.pem" 2>/dev/null
+kv_issue_cert "$dir" "$work" server.cnf server_ext
 mkdir -p "$(dirname "$output")"
 cat "$work/cert.pem" "$work/key.pem" >"$work/server.pem"
 chmod 600 "$work/server.pem"

@@ -14,6 +14,7 @@ output=${4:?output file}
 subject=${5:-cn+o}
 usage=${6:-codeSigning}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/issue-cert.sh"
 "$here/make-test-ca.sh" "$dir"
 
 case "$subject" in
@@ -48,11 +49,7 @@ $usage_line
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
 CNF
-    openssl req -new -newkey rsa:2048 -nodes -sha256 -config "$signer/signer.cnf" \
-        -keyout "$signer/key.pem" -out "$signer/request.pem" 2>/dev/null
-    openssl x509 -req -in "$signer/request.pem" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
-        -CAcreateserial -days 3650 -sha256 -extfile "$signer/signer.cnf" -extensions signer_ext \
-        -out "$signer/cert.pem" 2>/dev/null
+    kv_issue_cert "$dir" "$signer" signer.cnf signer_ext
     chmod 600 "$signer/key.pem"
     cat "$signer/cert.pem" "$dir/ca.pem" >"$signer/chain.pem"
 fi
