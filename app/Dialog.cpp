@@ -27,7 +27,15 @@ INT_PTR CDialog::DoModal() {
 void CDialog::DoDataExchange(CDataExchange*) {}
 
 BOOL CDialog::OnInitDialog() {
+    const wchar_t* const kFunction = L"CDialog::OnInitDialog";
     UpdateData(false);
+    // A window that cannot close itself would wait for ever for a click that
+    // nobody gives: without its timer it ends at once.
+    if (m_closeAfterMs != 0 && !::SetTimer(m_hWnd, kCloseTimerId, m_closeAfterMs, nullptr)) {
+        KvQmtLogging::LogMessage(KvQmtLogging::LogError, L"%s: SetTimer failed with error %lu", kFunction,
+                                 ::GetLastError());
+        EndDialog(IDCANCEL);
+    }
     return TRUE;
 }
 
@@ -48,7 +56,14 @@ bool CDialog::OnCommand(WORD id, WORD notifyCode) {
     return false;
 }
 
-bool CDialog::OnTimer(UINT_PTR) { return false; }
+bool CDialog::OnTimer(UINT_PTR timerId) {
+    const wchar_t* const kFunction = L"CDialog::OnTimer";
+    if (timerId != kCloseTimerId || m_closeAfterMs == 0) return false;
+    ::KillTimer(m_hWnd, kCloseTimerId);
+    KvQmtLogging::LogMessage(KvQmtLogging::LogInfo, L"%s: Closed by itself after %u ms", kFunction, m_closeAfterMs);
+    OnCancel();
+    return true;
+}
 
 HBRUSH CDialog::OnCtlColorStatic(HDC, HWND) { return nullptr; }
 

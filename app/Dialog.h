@@ -28,15 +28,23 @@ public:
     // the template could not be loaded or the window not made.
     virtual INT_PTR DoModal();
 
+    // Set before DoModal for a window of an unattended run, which nobody may
+    // answer: it ends itself with IDCANCEL after that many milliseconds.
+    // 0: the window waits for its buttons.
+    UINT m_closeAfterMs = 0;
+    static constexpr UINT_PTR kCloseTimerId = 2;
+
 protected:
     virtual void DoDataExchange(CDataExchange* pDX);
-    // Binds the controls; TRUE lets the dialog manager set the focus.
+    // Binds the controls and starts the closing timer of an unattended
+    // window; TRUE lets the dialog manager set the focus.
     virtual BOOL OnInitDialog();
     virtual void OnOK();
     virtual void OnCancel();
     // A WM_COMMAND; true when it was handled. IDOK and IDCANCEL reach OnOK and OnCancel.
     virtual bool OnCommand(WORD id, WORD notifyCode);
     // A WM_TIMER; true when it was handled, false for the default processing.
+    // The closing timer of an unattended window ends it here.
     virtual bool OnTimer(UINT_PTR timerId);
     // The brush a static control paints its background with; null for the
     // dialog manager's own.

@@ -4,9 +4,6 @@
 
 #include "app/WinApp.h"
 #include "localization/CustLoc.h"
-#include "log/KvQmtLog.h"
-
-using namespace KvQmtLogging;
 
 namespace {
 constexpr int kIconId = 128;
@@ -63,7 +60,6 @@ std::wstring HelpDialog::Text(const CustLoc& texts) {
 }
 
 BOOL HelpDialog::OnInitDialog() {
-    const wchar_t* const kFunction = L"HelpDialog::OnInitDialog";
     CDialog::OnInitDialog();
     const bool unattended = m_closeAfterMs != 0;
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
@@ -73,20 +69,7 @@ BOOL HelpDialog::OnInitDialog() {
     ::SetDlgItemTextW(m_hWnd, IDCANCEL, m_closeText.c_str());
     ::EnableWindow(GetDlgItem(IDCANCEL), unattended ? FALSE : TRUE);
     FitToText();
-    if (unattended && !::SetTimer(m_hWnd, kCloseTimerId, m_closeAfterMs, nullptr)) {
-        LogMessage(LogError, L"%s: SetTimer failed with error %lu", kFunction, ::GetLastError());
-        EndDialog(IDCANCEL);
-    }
     return TRUE;
-}
-
-bool HelpDialog::OnTimer(UINT_PTR timerId) {
-    const wchar_t* const kFunction = L"HelpDialog::OnTimer";
-    if (timerId != kCloseTimerId) return CDialog::OnTimer(timerId);
-    ::KillTimer(m_hWnd, kCloseTimerId);
-    LogMessage(LogInfo, L"%s: Closed by itself after %u ms", kFunction, m_closeAfterMs);
-    OnCancel();
-    return true;
 }
 
 void HelpDialog::FitToText() {

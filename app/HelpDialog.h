@@ -16,7 +16,6 @@ public:
     enum : UINT { IDD = 136 };
     // The same ids as the upgrade dialog's text and Close button.
     enum : int { IDC_HELP_TEXT = 1007 };
-    static constexpr UINT_PTR kCloseTimerId = 2;
 
     HelpDialog();
 
@@ -27,12 +26,9 @@ public:
     std::wstring m_title;
     std::wstring m_text;
     std::wstring m_closeText;
-    // 0: the window waits for its button.
-    UINT m_closeAfterMs = 0;
 
 protected:
     BOOL OnInitDialog() override;
-    bool OnTimer(UINT_PTR timerId) override;
 
 private:
     // Sizes the text control to its text, moves the button below it and the

@@ -27,8 +27,12 @@ bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
+bool IsWindowsForm(const OptionSpec& option, const std::wstring& element) {
+    return !option.windowsForm.empty() && EqualsIgnoringCase(element, option.windowsForm);
+}
+
 bool NamesOption(const OptionSpec& option, const std::wstring& element) {
-    if (!option.windowsForm.empty() && EqualsIgnoringCase(element, option.windowsForm)) return true;
+    if (IsWindowsForm(option, element)) return true;
     if (element == L"--" + option.longName) return true;
     return option.shortName != L'\0' && element.size() == 2 && element[0] == L'-' && element[1] == option.shortName;
 }
@@ -56,7 +60,7 @@ const OptionSpec* OptionParser::FindShort(wchar_t letter) const {
 
 const OptionSpec* OptionParser::FindWindowsForm(const std::wstring& element) const {
     for (const OptionSpec& option : options_) {
-        if (!option.windowsForm.empty() && EqualsIgnoringCase(element, option.windowsForm)) return &option;
+        if (IsWindowsForm(option, element)) return &option;
     }
     return nullptr;
 }

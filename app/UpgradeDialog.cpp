@@ -29,7 +29,6 @@ void UpgradeDialog::DoDataExchange(CDataExchange* pDX) {
 }
 
 BOOL UpgradeDialog::OnInitDialog() {
-    const wchar_t* const kFunction = L"UpgradeDialog::OnInitDialog";
     CDialog::OnInitDialog();
     StopTimer();
 
@@ -58,12 +57,6 @@ BOOL UpgradeDialog::OnInitDialog() {
     m_upgradeButton.SetFont(m_font.GetSafeHandle());
 
     if (m_waitMode) m_timerId = ::SetTimer(m_hWnd, kAnimationTimerId, kAnimationIntervalMs, nullptr);
-    // A window that cannot close itself would wait for ever for a click that
-    // its disabled buttons refuse: without the timer it ends at once.
-    if (unattended && !::SetTimer(m_hWnd, kCloseTimerId, m_closeAfterMs, nullptr)) {
-        LogMessage(LogError, L"%s: SetTimer failed with error %lu", kFunction, ::GetLastError());
-        EndDialog(IDCANCEL);
-    }
     return TRUE;
 }
 
@@ -100,12 +93,7 @@ HBRUSH UpgradeDialog::OnCtlColorStatic(HDC dc, HWND control) {
 
 bool UpgradeDialog::OnTimer(UINT_PTR timerId) {
     const wchar_t* const kFunction = L"UpgradeDialog::OnTimer";
-    if (timerId == kCloseTimerId) {
-        ::KillTimer(m_hWnd, kCloseTimerId);
-        LogMessage(LogInfo, L"%s: Closed by itself after %u ms", kFunction, m_closeAfterMs);
-        OnCancel();
-        return true;
-    }
+    if (timerId == kCloseTimerId) return CDialog::OnTimer(timerId);
     const int previous = m_tickCount++;
     if (previous >= kTicksBeforeStop && m_stopSignalled.load()) {
         LogMessage(LogInfo, L"%s: Timer stop signalled", kFunction);

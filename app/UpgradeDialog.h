@@ -22,7 +22,6 @@ public:
     // The wait mode lasts at least this many ticks and one more, so that a
     // download that ends at once does not make the window flash.
     static constexpr int kTicksBeforeStop = 11;
-    static constexpr UINT_PTR kCloseTimerId = 2;
 
     UpgradeDialog();
     ~UpgradeDialog() override;
@@ -50,8 +49,6 @@ public:
     std::wstring m_upgradeText;
     bool m_upgradeOffered = false;
     CStatic m_whiteBand;
-    // 0: the window waits for its buttons.
-    UINT m_closeAfterMs = 0;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -34,10 +34,9 @@ void DownloadJob::SetRequest(HINTERNET request) {
 DownloadJob::WatchdogView DownloadJob::LookForWatchdog() {
     kv::CriticalSectionHold hold(lock_);
     WatchdogView view;
-    view.request = request_ || abortClosed_ ? requestSerial_ : 0;
+    view.request = !abandoned_ && (request_ || abortClosed_) ? requestSerial_ : 0;
     view.entries = entries_;
     view.closed = abortClosed_;
-    view.idle = busy_ == 0 && entries_ == entriesAtAbort_;
     view.closedTick = abortTick_;
     return view;
 }
@@ -58,6 +57,15 @@ bool DownloadJob::EndJudgedRequest(const WatchdogView& seen, WatchdogVerdict rea
         request = request_.release();
     }
     ::InternetCloseHandle(request);
+    return true;
+}
+
+bool DownloadJob::AbandonClosedRequest(const WatchdogView& seen) {
+    kv::CriticalSectionHold hold(lock_);
+    if (abandoned_ || !abortClosed_ || busy_ != 0 || entries_ != entriesAtAbort_ || requestSerial_ != seen.request) {
+        return false;
+    }
+    abandoned_ = true;
     return true;
 }
 

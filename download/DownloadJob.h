@@ -45,10 +45,9 @@ protected:
     void SetRequest(HINTERNET request);
     // What the watchdog saw of the job in one look under the lock.
     struct WatchdogView {
-        DWORD request = 0;  // which request is current (0: none)
+        DWORD request = 0;  // which request is current (0: none, or the download was given up)
         DWORD entries = 0;
         bool closed = false;  // the watchdog has closed this request already
-        bool idle = false;    // no completion is being processed
         DWORD closedTick = 0;
     };
     WatchdogView LookForWatchdog();
@@ -58,6 +57,10 @@ protected:
     // is no longer current or, for a stall, when a completion has arrived
     // since the look: the verdict is then out of date.
     bool EndJudgedRequest(const WatchdogView& seen, WatchdogVerdict reason);
+    // Gives up the request the watchdog closed when it has still not
+    // completed, nor is a step of it running: from then on no late completion
+    // reaches the job. False when the look is out of date.
+    bool AbandonClosedRequest(const WatchdogView& seen);
     // Takes the request and closes it without waiting for its callbacks, so
     // that a pending operation completes where the platform does so.
     void CloseRequestNow();

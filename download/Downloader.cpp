@@ -57,10 +57,6 @@ void Downloader::CheckProgress() {
         CloseRequestNow();
         return;
     }
-    {
-        kv::CriticalSectionHold hold(lock_);
-        if (abandoned_) return;
-    }
     const WatchdogView seen = LookForWatchdog();
     if (seen.request == 0) return;
     // Read before the clock, so that activity never lies in the future.
@@ -81,13 +77,7 @@ void Downloader::CheckProgress() {
     // Closing the request completes its pending operation where the
     // platform does so; where that completion is lost, the download ends
     // without it, so that its owner is never left waiting.
-    if (!seen.idle || now - seen.closedTick < AbandonGrace(stallLimitMs_)) return;
-    {
-        kv::CriticalSectionHold hold(lock_);
-        if (busy_ != 0 || entries_ != entriesAtAbort_ || requestSerial_ != seen.request) return;
-        // From here no completion of the lost operation reaches the job.
-        abandoned_ = true;
-    }
+    if (now - seen.closedTick < AbandonGrace(stallLimitMs_) || !AbandonClosedRequest(seen)) return;
     LogMessage(KvQmtLogging::LogError, L"%s: The closed request never completed, ending the download without it",
                kFunction);
     MapWin32Error(ERROR_INTERNET_TIMEOUT);

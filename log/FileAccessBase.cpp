@@ -1,8 +1,8 @@
 #include "log/FileAccessBase.h"
 
+#include "common/SddlSecurityAttributes.h"
 #include "log/LogNames.h"
 #include "log/PathIdentity.h"
-#include "common/SddlSecurityAttributes.h"
 
 namespace KvQmtLogging {
 
