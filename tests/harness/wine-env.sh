@@ -4,9 +4,16 @@
 
 export WINEARCH=win64
 
-# Whether this host can run the 32-bit program at all: some kernels execute
-# no 32-bit code (the 32-bit loader then fails with "Exec format error").
-kv_host_runs_i386() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+# Whether this host can run the 32-bit program at all: its kernel must run
+# 32-bit code (the same probe as the set-up's, so that both agree) and the
+# 32-bit Wine must be there (the set-up leaves it out where it cannot be had).
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)/host-arch.sh"
+if [ -z "${KV_HOST_EXECS_I386:-}" ]; then
+    KV_HOST_EXECS_I386=0
+    kv_host_execs_i386 && KV_HOST_EXECS_I386=1
+    export KV_HOST_EXECS_I386
+fi
+kv_host_runs_i386() { kv_host_execs_i386 && /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
 # The word size of the test build: the program's own (i686) where the host
 # runs it, else x86_64. KV_ARCH overrides.
