@@ -25,6 +25,8 @@ for entry in entries:
     if not entry["file"].startswith(root + "/"):
         continue  # GoogleTest's own sources
     words = shlex.split(entry["command"])
+    if words[0].endswith("ccache"):
+        words = words[1:]  # a compiler launcher set by the developer
     words = [w for i, w in enumerate(words[1:], 1) if w != "-o" and words[i - 1] != "-o"]
     print(entry["directory"] + "\t" + "clang++ " + flags + " " + " ".join(shlex.quote(w) for w in words))
 PY

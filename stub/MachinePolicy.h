@@ -1,0 +1,35 @@
+#pragma once
+// What the administrator set by Group Policy for this tool, under
+// HKLM\SOFTWARE\Policies\K-Vantor\NX Upgrade (the 64-bit view, where policy
+// tools write on a 64-bit system). Policy wins over the command line and over
+// what is discovered on the machine. Every value is a REG_SZ; one of another
+// type or of an unreasonable size is ignored with a warning, as if unset.
+#include <string>
+
+// Below HKEY_LOCAL_MACHINE.
+extern const wchar_t kMachinePolicyKey[];
+
+enum class PolicyProxyMode {
+    Unset,         // no ProxyMode, or one that names no mode
+    Direct,        // "direct": never a proxy
+    AutoDetect,    // "auto_detect": automatic detection (WPAD)
+    PacScript,     // "pac_script": the script at ProxyPacUrl
+    FixedServers,  // "fixed_servers": ProxyServer, with ProxyBypassList
+    System,        // "system": what the machine and its user have configured
+};
+
+struct MachinePolicy {
+    std::wstring installerSource;     // InstallerSource: a file, UNC path or http(s) URL of the installer
+    std::wstring installerArguments;  // InstallerArguments: the installer's command-line arguments
+    PolicyProxyMode proxyMode = PolicyProxyMode::Unset;  // ProxyMode
+    std::wstring proxyServer;         // ProxyServer
+    std::wstring proxyPacUrl;         // ProxyPacUrl
+    std::wstring proxyBypassList;     // ProxyBypassList
+};
+
+// Reads the policy key once; a missing key is an empty policy. Each value in
+// effect is logged.
+MachinePolicy ReadMachinePolicy();
+
+// The mode a ProxyMode text names (case-insensitive); Unset for any other text.
+PolicyProxyMode ParsePolicyProxyMode(const std::wstring& text);
