@@ -74,14 +74,12 @@ BOOL Chg2013_dc_upgrade_forcerApp::InitInstance() {
         return FALSE;
     }
 
-    kv::unique_handle mutex = NX_Helpers::AllocateSingleInstanceMutex();
-    if (!mutex) {
+    const SingleInstanceLock lock = NX_Helpers::AllocateSingleInstanceMutex();
+    if (!lock) {
         LogMessage(LogError, L"%s: Another copy of this app already running! Exiting...", kFunction);
         SetExitCode(ExitCode::AnotherCopyRunning);
         return FALSE;
     }
-    // Released before the handle is closed: the destructors run in reverse order.
-    kv::mutex_release heldMutex(mutex.get());
 
     LoadTexts();
     m_isScanguard = NX_Helpers::GetInstalledSecurityAppID() == kScanguardAppId;

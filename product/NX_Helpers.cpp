@@ -15,20 +15,8 @@ namespace {
 constexpr int kFallbackAppId = 4;
 }  // namespace
 
-kv::unique_handle AllocateSingleInstanceMutex() {
-    const wchar_t* const kFunction = L"NX_Helpers::AllocateSingleInstanceMutex";
-    kv::unique_handle mutex(::CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
-    if (!mutex) {
-        LogMessage(LogWarning, L"%s: Single instance mutex cannot be created", kFunction);
-        return kv::unique_handle();
-    }
-    // An abandoned mutex (a copy that died holding it) is not taken over either.
-    if (::WaitForSingleObject(mutex.get(), 0) != WAIT_OBJECT_0) {
-        LogMessage(LogWarning, L"%s: Single instance mutex cannot be aquired", kFunction);
-        return kv::unique_handle();
-    }
-    LogMessage(LogInfo, L"%s: Single instance mutex aquired", kFunction);
-    return mutex;
+SingleInstanceLock AllocateSingleInstanceMutex(SingleInstanceLockApi& api) {
+    return AcquireSingleInstanceLock(api, kSingleInstanceMutexName, kAdministratorsMutexName);
 }
 
 int GetInstalledSecurityAppID() {

@@ -221,9 +221,7 @@ TEST_F(ApplicationRoads, TheMutexIsFreeForTheNextCopyWhenTheRunEnds) {
     person.Stop();
     bool nextCopyAcquired = false;
     std::thread nextCopy([&] {
-        kv::unique_handle mutex = NX_Helpers::AllocateSingleInstanceMutex();
-        nextCopyAcquired = static_cast<bool>(mutex);
-        if (mutex) ::ReleaseMutex(mutex.get());
+        nextCopyAcquired = static_cast<bool>(NX_Helpers::AllocateSingleInstanceMutex());
     });
     nextCopy.join();
     EXPECT_TRUE(nextCopyAcquired);

@@ -216,7 +216,7 @@ TEST_F(ProductProbes, AppIdFallbacksSayWhy) {
 class SingleInstanceMutex : public ::testing::Test {};
 
 TEST_F(SingleInstanceMutex, OneHolderAtATime) {
-    kv::unique_handle first = NX_Helpers::AllocateSingleInstanceMutex();
+    SingleInstanceLock first = NX_Helpers::AllocateSingleInstanceMutex();
     ASSERT_TRUE(first);
     // The owner thread may wait on its mutex again; another thread may not.
     bool secondAcquired = true;
@@ -224,30 +224,88 @@ TEST_F(SingleInstanceMutex, OneHolderAtATime) {
     other.join();
     EXPECT_FALSE(secondAcquired);
 
-    ::ReleaseMutex(first.get());
-    first.reset();
-    kv::unique_handle again = NX_Helpers::AllocateSingleInstanceMutex();
-    EXPECT_TRUE(again);
-    ::ReleaseMutex(again.get());
+    first = SingleInstanceLock();
+    EXPECT_TRUE(NX_Helpers::AllocateSingleInstanceMutex());
 }
 
 TEST_F(SingleInstanceMutex, MutexLeftByADeadHolderIsNotTakenOver) {
     kv::unique_handle keepAlive(::CreateMutexW(nullptr, FALSE, NX_Helpers::kSingleInstanceMutexName));
     ASSERT_TRUE(keepAlive);
-    HANDLE leftBehind = nullptr;
-    std::thread dying([&] {
-        kv::unique_handle held = NX_Helpers::AllocateSingleInstanceMutex();
-        leftBehind = held.release();  // the thread ends without releasing: the mutex is abandoned
-    });
+    // The thread ends without releasing: the mutex is abandoned.
+    SingleInstanceLock* leftBehind = nullptr;
+    std::thread dying([&] { leftBehind = new SingleInstanceLock(NX_Helpers::AllocateSingleInstanceMutex()); });
     dying.join();
-    ASSERT_NE(nullptr, leftBehind);
+    ASSERT_TRUE(leftBehind != nullptr && *leftBehind);
     const LogMark mark = MarkLog();
     EXPECT_FALSE(NX_Helpers::AllocateSingleInstanceMutex());
     EXPECT_TRUE(Contains(mark.NewText(),
                          L"NX_Helpers::AllocateSingleInstanceMutex: Single instance mutex cannot be aquired"));
     // The abandoned wait handed ownership to this thread.
     ::ReleaseMutex(keepAlive.get());
-    ::CloseHandle(leftBehind);
+    delete leftBehind;
 }
+
+// The machine-wide name as a standard user may hold it before the tool runs,
+// and the administrators' namespace as a private name of the test's; the
+// owner is the case's, for the test platform keeps none.
+class OwnerOfTheCase : public SingleInstanceLockApi {
+public:
+    explicit OwnerOfTheCase(ObjectOwner owner) : owner_(owner) {}
+    HANDLE CreateMachineMutex(const wchar_t* name) override { return ::CreateMutexW(nullptr, FALSE, name); }
+    ObjectOwner OwnerOf(HANDLE) override { return owner_; }
+    HANDLE CreateAdministratorsMutex(const wchar_t* name) override {
+        return ::CreateMutexW(nullptr, FALSE, (std::wstring(L"Local\\KvTestAdministrators_") + name).c_str());
+    }
+
+private:
+    ObjectOwner owner_;
+};
+
+struct HeldNameCase {
+    const char* name;
+    ObjectOwner holder;
+    bool runs;  // whether this copy gets the lock while the name is held
+};
+
+class SingleInstanceHeldName : public ::testing::TestWithParam<HeldNameCase> {};
+
+TEST_P(SingleInstanceHeldName, OnlyAnElevatedHolderIsAnotherCopy) {
+    OwnerOfTheCase api(GetParam().holder);
+    kv::unique_handle name(::CreateMutexW(nullptr, FALSE, NX_Helpers::kSingleInstanceMutexName));
+    kv::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    kv::unique_handle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread holder([&] {
+        ::WaitForSingleObject(name.get(), INFINITE);
+        ::SetEvent(held.get());
+        ::WaitForSingleObject(done.get(), INFINITE);
+        ::ReleaseMutex(name.get());
+    });
+    ::WaitForSingleObject(held.get(), INFINITE);
+
+    SingleInstanceLock first = NX_Helpers::AllocateSingleInstanceMutex(api);
+    EXPECT_EQ(GetParam().runs, static_cast<bool>(first));
+    // Beside a copy that runs, a second elevated copy still finds it.
+    bool secondAcquired = true;
+    std::thread second([&] { secondAcquired = static_cast<bool>(NX_Helpers::AllocateSingleInstanceMutex(api)); });
+    second.join();
+    EXPECT_FALSE(secondAcquired);
+
+    ::SetEvent(done.get());
+    holder.join();
+}
+
+// Any user may create an object of another kind under the name.
+TEST_F(SingleInstanceMutex, AnEventUnderTheNameDoesNotStopTheRun) {
+    OwnerOfTheCase api(ObjectOwner::Administrators);
+    kv::unique_handle squatter(::CreateEventW(nullptr, TRUE, FALSE, NX_Helpers::kSingleInstanceMutexName));
+    ASSERT_TRUE(squatter);
+    EXPECT_TRUE(NX_Helpers::AllocateSingleInstanceMutex(api));
+}
+
+INSTANTIATE_TEST_SUITE_P(Holders, SingleInstanceHeldName,
+                         ::testing::Values(HeldNameCase{"StandardUser", ObjectOwner::Other, true},
+                                           HeldNameCase{"ElevatedCopy", ObjectOwner::Administrators, false},
+                                           HeldNameCase{"OwnerUnreadable", ObjectOwner::Unknown, false}),
+                         [](const ::testing::TestParamInfo<HeldNameCase>& info) { return info.param.name; });
 
 }  // namespace
