@@ -17,6 +17,7 @@
 #include "product/NX_Helpers.h"
 #include "product/UpdateTrigger.h"
 #include "stub/ActiveUserProxy.h"
+#include "stub/MachinePolicy.h"
 #include "stub/StubInstaller.h"
 
 using namespace KvQmtLogging;
@@ -41,6 +42,18 @@ private:
     CWinApp& app_;
     bool active_;
 };
+
+// The administrator's policy value when there is one, else the option's.
+std::wstring PolicyOrOption(const wchar_t* policyName, const std::wstring& policyValue, const wchar_t* optionName,
+                            const std::wstring& optionValue) {
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::MakeInstallerLaunch";
+    if (policyValue.empty()) return optionValue;
+    if (!optionValue.empty()) {
+        LogMessage(LogInfo, L"%s: The policy value %s '%s' wins over the option %s '%s'", kFunction, policyName,
+                   policyValue.c_str(), optionName, optionValue.c_str());
+    }
+    return policyValue;
+}
 }  // namespace
 
 Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations& membership,
@@ -137,11 +150,45 @@ void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
         LogMessage(LogInfo, L"%s: Quiet run: window PleaseWait not shown", kFunction);
     }
     DownloadWaiter& waiter = m_mode == RunMode::Quiet ? static_cast<DownloadWaiter&>(quietWaiter) : windowWaiter;
-    if (!DownloadAndRunStub(waiter)) {
-        ShowUpgradeFailedWindow();
-        return;
+    EndWithInstallerOutcome(DownloadAndRunStub(waiter, MakeInstallerLaunch()));
+}
+
+InstallerLaunch Chg2013_dc_upgrade_forcerApp::MakeInstallerLaunch() const {
+    const MachinePolicy policy = ReadMachinePolicy();
+    InstallerLaunch launch;
+    launch.source = PolicyOrOption(L"InstallerSource", policy.installerSource, L"--source", m_installerSource);
+    launch.arguments =
+        PolicyOrOption(L"InstallerArguments", policy.installerArguments, L"--installer-args", m_installerArguments);
+    // A distribution system reads the outcome from the exit code, so an
+    // unattended run waits for it; a person at the screen sees it.
+    launch.waitForEnd = m_mode != RunMode::Interactive;
+    return launch;
+}
+
+void Chg2013_dc_upgrade_forcerApp::EndWithInstallerOutcome(const InstallerOutcome& outcome) {
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::EndWithInstallerOutcome";
+    switch (outcome.state) {
+        case InstallerOutcome::Started:
+            SetExitCode(ExitCode::Success);
+            return;
+        case InstallerOutcome::Ended: {
+            const int code = static_cast<int>(outcome.exitCode);
+            if (code == ExitCode::Success || code == ExitCode::RestartRequired || code == ExitCode::RestartStarted) {
+                SetExitCode(code);
+                return;
+            }
+            LogMessage(LogError, L"%s: The installer failed with exit code %lu; the run ends with %d", kFunction,
+                       outcome.exitCode, ExitCode::Failure);
+            break;
+        }
+        case InstallerOutcome::StillRunning:
+            LogMessage(LogError, L"%s: The installer's outcome is unknown; the run ends with %d", kFunction,
+                       ExitCode::Failure);
+            break;
+        case InstallerOutcome::NotStarted:
+            break;
     }
-    SetExitCode(ExitCode::Success);
+    ShowUpgradeFailedWindow();
 }
 
 void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() {
@@ -150,6 +197,8 @@ void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() {
     m_language = options.language;
     m_mode = options.mode;
     m_helpRequested = options.help;
+    m_installerSource = options.installerSource;
+    m_installerArguments = options.installerArguments;
     if (m_mode != RunMode::Quiet && !HasVisibleWindowStation(m_station)) {
         LogMessage(LogWarning,
                    L"%s: The window station is not visible (a service, a scheduled task or session 0): nobody could "

@@ -7,6 +7,7 @@
 #include "app/WinApp.h"
 #include "app/WindowStation.h"
 #include "product/AdministratorCheck.h"
+#include "stub/StubInstaller.h"
 
 class CustLoc;
 class UpgradeDialog;
@@ -27,6 +28,8 @@ public:
     bool m_isScanguard = false;
     RunMode m_mode = RunMode::Interactive;
     bool m_helpRequested = false;
+    std::wstring m_installerSource;     // --source
+    std::wstring m_installerArguments;  // --installer-args
 
     // How long a window of a passive run stays before it closes by itself.
     static constexpr UINT kPassiveWindowMs = 5000;
@@ -37,6 +40,12 @@ private:
     void ChooseRoad();
     void RunUpgradeRoad();
     void RunFreshInstallRoad();
+    // Where the installer comes from and what it is given (policy over
+    // options), and whether the run waits for it.
+    InstallerLaunch MakeInstallerLaunch() const;
+    // The exit code for what became of the installer: 0, 3010 and 1641 as
+    // the installer gave them, the failure window (1603) for all else.
+    void EndWithInstallerOutcome(const InstallerOutcome& outcome);
     // The help window, or in a quiet run the help text in the log.
     void ShowHelp();
 

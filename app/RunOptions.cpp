@@ -11,6 +11,8 @@ const wchar_t kLang[] = L"lang";
 const wchar_t kQuiet[] = L"quiet";
 const wchar_t kPassive[] = L"passive";
 const wchar_t kHelp[] = L"help";
+const wchar_t kSource[] = L"source";
+const wchar_t kInstallerArgs[] = L"installer-args";
 
 bool Holds(const std::vector<std::wstring>& names, const wchar_t* name) {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -23,6 +25,8 @@ void RunOptions::AddOptions(OptionParser& parser) {
     // No short letter: "-p" is too easily meant as something else.
     parser.AddOption(OptionSpec{kPassive, L'\0', NoArgument, L"/passive"});
     parser.AddOption(OptionSpec{kHelp, L'h', NoArgument, L"/?"});
+    parser.AddOption(OptionSpec{kSource, L'\0', MandatoryArgument});
+    parser.AddOption(OptionSpec{kInstallerArgs, L'\0', MandatoryArgument});
 }
 
 RunOptions RunOptions::Read(const std::wstring& commandLine) {
@@ -33,6 +37,8 @@ RunOptions RunOptions::Read(const std::wstring& commandLine) {
         parser.Parse(commandLine);
         for (const ParsedOption& result : parser.GetResults()) {
             if (result.name == kLang) options.language = result.value;
+            if (result.name == kSource) options.installerSource = result.value;
+            if (result.name == kInstallerArgs) options.installerArguments = result.value;
         }
     } catch (const std::exception&) {
         // A malformed line counts for nothing, options found before the error included.

@@ -15,9 +15,12 @@ struct RunOptions {
     std::wstring language;  // empty: none given, or the line did not parse
     RunMode mode = RunMode::Interactive;
     bool help = false;
+    std::wstring installerSource;     // --source: a file, UNC path or http(s) URL of the installer
+    std::wstring installerArguments;  // --installer-args: the installer's command-line arguments
 
     // Registers the program's options: lang (-l), quiet (-q, /quiet),
-    // passive (/passive), help (-h, /?).
+    // passive (/passive), help (-h, /?), source and installer-args (no short
+    // letter, each with a value).
     static void AddOptions(OptionParser& parser);
 
     // Reads a whole command line, the program's path first. A line that does

@@ -39,8 +39,8 @@ static DWORD AbandonGrace(DWORD stallLimitMs) {
 
 Downloader::Downloader(const wchar_t* url, DWORD stallLimitMs, DWORD overallLimitMs, DWORD readSize)
     : DownloadJob(url, stallLimitMs, overallLimitMs),
-      readSize_(readSize != 0 ? readSize : kBufferSize),
-      buffer_(new BYTE[readSize_]) {
+      readSize_(readSize != 0 && readSize < kBufferSize ? readSize : kBufferSize),
+      receive_(new ReceiveBlock) {
     SetCallbackContext(CallbackRegistry::Register(this));
     watchdog_ = std::make_unique<Watchdog>(&Downloader::WatchdogTick, callbackContext(), WatchdogPeriod(stallLimitMs));
 }
@@ -93,12 +93,12 @@ Downloader::~Downloader() {
         CloseRequestNow();
         if (!WaitIdle(kCancelWaitMs)) {
             LogMessage(KvQmtLogging::LogError, L"%s: Download did not end, keeping its buffer", kFunction);
-            buffer_.release();
+            receive_.release();
         }
     }
     watchdog_.reset();
-    // An operation given up by the watchdog may still write into the buffer.
-    if (abandoned_) buffer_.release();
+    // An operation given up by the watchdog may still write into the block.
+    if (abandoned_) receive_.release();
     CallbackRegistry::Unregister(callbackContext());
     CloseRequest();
     CloseConnection();
@@ -395,6 +395,7 @@ DWORD Downloader::ApplyHeader(const Header& header) {
         SetResult(HttpPermanentError);
         return ERROR_SUCCESS;
     }
+    if (header.contentLength() != File::kNoSize && ExceedsSizeLimit(header.contentLength())) return ERROR_SUCCESS;
     DWORD error = ERROR_SUCCESS;
     if (header.status() == 200) {
         if (HasFileChanged(&header)) error = file_->Reset(header.contentLength());
@@ -435,8 +436,8 @@ void Downloader::StoreHeader(std::unique_ptr<Header> header) {
 
 DWORD Downloader::ReceiveData() {
     const wchar_t* const kFunction = L"QmtDownload::Downloader::ReceiveData";
-    bytesRead_ = 0;
-    if (::InternetReadFile(Request(), buffer_.get(), readSize_, &bytesRead_)) return ERROR_SUCCESS;
+    receive_->bytesRead = 0;
+    if (::InternetReadFile(Request(), receive_->data, readSize_, &receive_->bytesRead)) return ERROR_SUCCESS;
     const DWORD error = ::GetLastError();
     if (error != ERROR_IO_PENDING) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: InternetReadFile failed: %s",
@@ -447,7 +448,8 @@ DWORD Downloader::ReceiveData() {
 
 DWORD Downloader::WriteReceived() {
     const wchar_t* const kFunction = L"QmtDownload::Downloader::WriteReceived";
-    if (bytesRead_ == 0) {
+    const DWORD received = receive_->bytesRead;
+    if (received == 0) {
         SetStep(StepDone);
         const DWORD expected = file_->expectedSize();
         if (expected == File::kNoSize || file_->currentSize() == expected) return ERROR_SUCCESS;
@@ -458,10 +460,21 @@ DWORD Downloader::WriteReceived() {
                    kFunction, file_->currentSize(), expected);
         return ERROR_INTERNET_CONNECTION_RESET;
     }
-    const DWORD error = file_->WriteData(buffer_.get(), bytesRead_);
+    const DWORD current = file_->currentSize() == File::kNoSize ? 0 : file_->currentSize();
+    if (ExceedsSizeLimit(static_cast<ULONGLONG>(current) + received)) return ERROR_SUCCESS;
+    const DWORD error = file_->WriteData(receive_->data, received);
     ReportProgress();
     SetStep(StepRead);
     return error;
+}
+
+bool Downloader::ExceedsSizeLimit(ULONGLONG bytes) {
+    const wchar_t* const kFunction = L"QmtDownload::Downloader::ExceedsSizeLimit";
+    if (sizeLimit_ == 0 || bytes <= sizeLimit_) return false;
+    LogMessage(KvQmtLogging::LogError, L"%s: Aborting, the body is larger than the limit of %lu bytes", kFunction,
+               sizeLimit_);
+    SetResult(DiskFull);
+    return true;
 }
 
 bool Downloader::HasFileChanged(const Header* header) const {

@@ -40,6 +40,9 @@ public:
     // whole body is fetched from its first byte, on a retry too, and nothing
     // is read from or written beside the file.
     void StartFresh(const wchar_t* path, HANDLE created, DownloadCallback callback, void* context);
+    // A body longer than this many bytes (announced or received) ends the
+    // download as DiskFull instead of filling the disk; 0: no limit.
+    void SetSizeLimit(DWORD bytes) { sizeLimit_ = bytes; }
 
 private:
     static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
@@ -61,13 +64,22 @@ private:
     DWORD ReceiveData();
     DWORD WriteReceived();
     bool HasFileChanged(const Header* header) const;
+    // Ends the download as DiskFull when bytes pass the size limit.
+    bool ExceedsSizeLimit(ULONGLONG bytes);
     void FinalizeOrRetry();
     void CloseRequest();
     void Finish();
 
+    // Everything an asynchronous InternetReadFile writes into, the count
+    // included, in one block: a read the watchdog gave up on may still
+    // complete, so the block is let go of (never freed) with the request.
+    struct ReceiveBlock {
+        DWORD bytesRead = 0;
+        BYTE data[kBufferSize];
+    };
     const DWORD readSize_;
-    std::unique_ptr<BYTE[]> buffer_;
-    DWORD bytesRead_ = 0;
+    std::unique_ptr<ReceiveBlock> receive_;
+    DWORD sizeLimit_ = 0;
     bool rangeSent_ = false;  // the current request asked for a range
     // Last, so that it goes first: no tick runs once destruction has begun.
     std::unique_ptr<Watchdog> watchdog_;

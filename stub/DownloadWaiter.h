@@ -3,6 +3,8 @@
 // runs: to be run until the download has ended, and to be told, from the
 // download's worker thread, that it has. The application hands in its
 // please-wait window, or a waiter without a window when nobody can see one.
+// The end it is told of is the end of the installer's whole fetch, check and
+// start, and in an unattended run of the wait for the installer too.
 
 class DownloadWaiter {
 public:

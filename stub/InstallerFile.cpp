@@ -1,5 +1,7 @@
 #include "stub/InstallerFile.h"
 
+#include <vector>
+
 #include "log/KvQmtLog.h"
 #include "stub/StubInstaller.h"
 
@@ -19,7 +21,13 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 
 }  // namespace
 
-bool InstallerFile::Create(SECURITY_ATTRIBUTES* security) { return Create(security, MakeStubTargetName); }
+bool InstallerFile::Create(SECURITY_ATTRIBUTES* security) {
+    return Create(security, NameSource([](std::wstring& name) { return MakeStubTargetName(name); }));
+}
+
+bool InstallerFile::Create(SECURITY_ATTRIBUTES* security, const std::wstring& folder) {
+    return Create(security, NameSource([&folder](std::wstring& name) { return MakeStubTargetName(folder, name); }));
+}
 
 bool InstallerFile::Create(SECURITY_ATTRIBUTES* security, const NameSource& nextName) {
     const wchar_t* const kFunction = L"InstallerFile::Create";
@@ -91,9 +99,59 @@ bool InstallerFile::Verify(wchar_t* errorText) const {
     return VerifyStubSignature(path_.c_str(), held_.get(), errorText);
 }
 
-bool InstallerFile::Run() {
+bool InstallerFile::CopyFrom(const std::wstring& source, DWORD maxBytes) {
+    const wchar_t* const kFunction = L"InstallerFile::CopyFrom";
+    kv::unique_hfile from(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!from || !::GetFileInformationByHandle(from.get(), &information)) {
+        LogMessage(LogError, L"%s: '%s' cannot be read: %lu", kFunction, source.c_str(), ::GetLastError());
+        return false;
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        LogMessage(LogError, L"%s: '%s' is a folder", kFunction, source.c_str());
+        return false;
+    }
+    std::vector<BYTE> chunk(64 * 1024);
+    ULONGLONG copied = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(from.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) {
+            LogMessage(LogError, L"%s: ReadFile(%s) failed: %lu", kFunction, source.c_str(), ::GetLastError());
+            return false;
+        }
+        if (read == 0) return true;
+        copied += read;
+        // Counted as read, not as announced: the file may grow meanwhile.
+        if (copied > maxBytes) {
+            LogMessage(LogError, L"%s: '%s' is larger than the limit of %lu bytes", kFunction, source.c_str(),
+                       maxBytes);
+            return false;
+        }
+        DWORD written = 0;
+        if (!::WriteFile(write_.get(), chunk.data(), read, &written, nullptr) || written != read) {
+            LogMessage(LogError, L"%s: WriteFile(%s) failed: %lu", kFunction, path_.c_str(), ::GetLastError());
+            return false;
+        }
+    }
+}
+
+bool InstallerFile::Run(const std::wstring& arguments, const std::wstring& folder, kv::unique_handle* process) {
     if (!held_) return false;
-    const bool started = RunStub(path_.c_str());
+    const bool started = RunStub(path_.c_str(), arguments, folder, process);
     held_.reset();
     return started;
+}
+
+void InstallerFile::Discard() {
+    write_.reset();
+    held_.reset();
+    if (path_.empty()) return;
+    ::DeleteFileW(path_.c_str());
+    // The empty file that kept the name taken: the path without ".exe".
+    const size_t extension = path_.size() > 4 ? path_.size() - 4 : 0;
+    if (extension != 0 && path_.compare(extension, 4, L".exe") == 0) {
+        ::DeleteFileW(path_.substr(0, extension).c_str());
+    }
+    path_.clear();
 }

@@ -27,6 +27,13 @@ public:
     // alone and the next one tried. False when no file could be made.
     bool Create(SECURITY_ATTRIBUTES* security);
     bool Create(SECURITY_ATTRIBUTES* security, const NameSource& nextName);
+    // The same under a fresh temporary name in the folder.
+    bool Create(SECURITY_ATTRIBUTES* security, const std::wstring& folder);
+
+    // Copies the file at source (a local or UNC path) into the created file.
+    // False (logged) when it cannot be read, is no plain file, or is larger
+    // than maxBytes.
+    bool CopyFrom(const std::wstring& source, DWORD maxBytes);
 
     // The handle the download writes through; open from Create to Hold.
     HANDLE writeHandle() const { return write_.get(); }
@@ -39,8 +46,13 @@ public:
 
     // The signer check on the held file.
     bool Verify(wchar_t* errorText) const;
-    // Starts the held file and lets go of it once CreateProcessW has returned.
-    bool Run();
+    // Starts the held file with the arguments, in the folder (its current
+    // directory, TEMP and TMP), and lets go of it once CreateProcessW has
+    // returned; the process handle goes to process when that is given.
+    bool Run(const std::wstring& arguments = std::wstring(), const std::wstring& folder = std::wstring(),
+             kv::unique_handle* process = nullptr);
+    // Closes the file and deletes it and the placeholder that kept its name.
+    void Discard();
 
 private:
     std::wstring path_;

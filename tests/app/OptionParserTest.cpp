@@ -88,6 +88,11 @@ TEST(OptionParser, CommandLinesOfTheLangOption) {
         {L"tool.exe --QUIET", "long option not found", {}},
         {L"tool.exe -p", "short option not found", {}},
         {L"tool.exe -passive", "invalid short argument", {}},
+        {L"tool.exe /quiet --installer-args \"/S /norestart\" --source \\\\srv\\pkg\\setup.exe", nullptr,
+         {{0, L"quiet", L""}, {1, L"installer-args", L"/S /norestart"}, {1, L"source", L"\\\\srv\\pkg\\setup.exe"}}},
+        {L"tool.exe --source https://mirror/setup.exe", nullptr, {{1, L"source", L"https://mirror/setup.exe"}}},
+        {L"tool.exe --installer-args", "missing mandatory argument", {}},
+        {L"tool.exe --installer-args --quiet", "missing mandatory argument", {}},
     };
     for (const ParseCase& c : cases) {
         OptionParser parser = LangParser();

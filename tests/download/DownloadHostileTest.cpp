@@ -167,6 +167,24 @@ TEST_F(DownloadHostileTest, ContentLengthOf4GiBOrMoreOrUnreadableIsRefusedBefore
     EXPECT_EQ(SummaryLines(L"[Win32 223]").empty(), false) << "the refusal names the file-too-large error";
 }
 
+TEST_F(DownloadHostileTest, BodyLargerThanTheSizeLimitIsRefusedWhetherAnnouncedOrNot) {
+    for (const char* announced : {"true", "false"}) {
+        SCOPED_TRACE(announced);
+        TestServer::AddResource(std::string(R"({"path": "/big.bin", "size": 200000, "seed": 45, "content_length": )") +
+                                announced + "}");
+        const std::wstring path = folder_.file(L"big.bin");
+        ::DeleteFileW(path.c_str());
+        QmtDownload::Downloader downloader(TestServer::Url("/big.bin").c_str());
+        downloader.SetSizeLimit(100000);
+
+        const Outcome outcome = RunToEnd(downloader, path);
+
+        EXPECT_EQ(outcome.result, QmtDownload::DiskFull);
+        EXPECT_EQ(outcome.finishedCalls, 1);
+        EXPECT_LE(ReadBytes(path).size(), 100000u);
+    }
+}
+
 TEST_F(DownloadHostileTest, PartialAnswerToAPlainRequestIsNotAShortSuccess) {
     TestServer::AddResource(R"({"path": "/part.bin", "size": 1000, "seed": 43, "partial_to_plain": 100})");
     // Without a local copy the GET is answered in part; with one, the HEAD.

@@ -57,6 +57,9 @@ public:
 
     // Whether the installer left its mark within the time.
     bool InstallerRan(DWORD waitMs) const { return WaitForFile(marker_, waitMs); }
+    // What the installer wrote into its mark (tools/test_installer), and forgetting it.
+    std::string InstallerMarker() const { return ReadBytes(marker_); }
+    void ForgetInstallerRun() const { ::DeleteFileW(marker_.c_str()); }
 
 private:
     static constexpr const char* kOtherLines =

@@ -4,11 +4,13 @@
 // installer started, all behind the please-wait window.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "tests/e2e/FreshInstallMachine.h"
 #include "tests/e2e/ToolRun.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestServer.h"
 
 using DownloadTesting::TestServer;
@@ -91,6 +93,96 @@ TEST_F(FreshInstall, SilentOrTricklingServerEndsInTheFailureWindowWithinTheLimit
         // Four silent attempts of 3 s, or 20 s in all, and the two windows.
         EXPECT_LT(elapsed, 45000u) << behaviour;
         EXPECT_FALSE(machine_->InstallerRan(500)) << behaviour;
+    }
+}
+
+// A quiet run waits for the installer, hands it the configured arguments and
+// ends with its outcome.
+TEST_F(FreshInstall, QuietRunEndsWithTheInstallersOutcome) {
+    FreshInstallMachine::Serve("kvantor-signed.exe");
+    const struct {
+        const wchar_t* installerExit;
+        DWORD toolExit;
+    } rows[] = {{L"0", 0}, {L"3010", 3010}, {L"5", 1603}};
+    for (const auto& row : rows) {
+        ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_EXIT", row.installerExit);
+        const ToolRun run = RunTool(L"/quiet --installer-args \"/S /norestart\"", {}, 120000);
+        ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_EXIT", nullptr);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(row.toolExit, run.exitCode) << run.log;
+        const std::string marker = machine_->InstallerMarker();
+        EXPECT_NE(marker.find(".exe\" /S /norestart\r\n"), std::string::npos) << marker;
+        EXPECT_EQ(row.toolExit == 1603, Contains(run.log, L"The installer failed with exit code 5;")) << run.log;
+        machine_->ForgetInstallerRun();
+    }
+}
+
+// The build that waits 4 s: the run ends with 1603 and the installer is left running.
+TEST_F(FreshInstall, QuietRunGivesUpWaitingAfterTheLimitAndLeavesTheInstallerRunning) {
+    FreshInstallMachine::Serve("kvantor-signed.exe");
+    wchar_t eventName[64];
+    _snwprintf(eventName, 64, L"kv-e2e-installer-hold-%lu", ::GetCurrentProcessId());
+    kv::unique_handle hold(::CreateEventW(nullptr, TRUE, FALSE, eventName));
+    ASSERT_TRUE(hold);
+    ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_HOLD", eventName);
+    const ToolRun run = testsupport::RunToolAt(kLimitedTool, L"/quiet", {}, 120000);
+    ::SetEnvironmentVariableW(L"KV_TEST_INSTALLER_HOLD", nullptr);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1603u, run.exitCode) << run.log;
+    EXPECT_TRUE(Contains(run.log, L"The installer has not ended within 4000 ms")) << run.log;
+    const std::string marker = machine_->InstallerMarker();
+    kv::unique_handle installer(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, strtoul(marker.c_str() + 4, nullptr, 10)));
+    ASSERT_TRUE(installer) << marker;
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(installer.get(), 0));
+    ::TerminateProcess(installer.get(), 1);
+    ::WaitForSingleObject(installer.get(), 5000);
+}
+
+// The distribution system's copy beside the tool is used without a request;
+// one that fails the check is passed over for the download.
+TEST_F(FreshInstall, InstallerBesideTheToolIsUsedUnlessItFailsTheCheck) {
+    FreshInstallMachine::Serve("kvantor-signed.exe");
+    for (const wchar_t* beside : {L"kvantor-signed.exe", L"unsigned.exe"}) {
+        const bool downloaded = std::wstring(beside) == L"unsigned.exe";
+        testsupport::TempFolder package(L"package");
+        const std::wstring tool = package.file(L"upgrade_tool.exe");
+        ASSERT_TRUE(::CopyFileW(testsupport::ToolPath().c_str(), tool.c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileW(FixturePath(beside).c_str(), package.file(L"K-VantorNetworkInstaller.exe").c_str(),
+                                FALSE));
+        TestServer::ClearLog();
+        const ToolRun run = testsupport::RunToolAt(tool, L"/quiet", {}, 120000);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(0u, run.exitCode) << run.log;
+        EXPECT_FALSE(machine_->InstallerMarker().empty()) << run.log;
+        EXPECT_EQ(downloaded, !TestServer::Requests(FreshInstallMachine::kInstallerPath).empty());
+        EXPECT_EQ(downloaded, Contains(run.log, L"beside the program cannot be used, downloading it")) << run.log;
+        machine_->ForgetInstallerRun();
+    }
+}
+
+// An explicit source is the only one tried: a missing file ends the run, a
+// mirror's URL is fetched from.
+TEST_F(FreshInstall, ExplicitSourceIsTheOnlyOneTried) {
+    FreshInstallMachine::Serve("kvantor-signed.exe");
+    const char kMirrorPath[] = "/mirror/K-VantorNetworkInstaller.exe";
+    TestServer::AddResource(std::string("{\"path\": \"") + kMirrorPath + "\", \"file\": \"" +
+                            FixtureUnixPath("kvantor-signed.exe") + "\"}");
+    testsupport::TempFolder nowhere(L"source");
+    const struct {
+        std::wstring source;
+        DWORD toolExit;
+    } rows[] = {{nowhere.file(L"K-VantorNetworkInstaller.exe"), 1603},
+                {L"http://mirror.kv-test.invalid/mirror/K-VantorNetworkInstaller.exe", 0}};
+    for (const auto& row : rows) {
+        TestServer::ClearLog();
+        const ToolRun run = RunTool(L"/quiet --source " + row.source, {}, 120000);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(row.toolExit, run.exitCode) << run.log;
+        EXPECT_TRUE(TestServer::Requests(FreshInstallMachine::kInstallerPath).empty()) << run.log;
+        EXPECT_EQ(row.toolExit == 0, !TestServer::Requests(kMirrorPath).empty()) << run.log;
+        EXPECT_EQ(row.toolExit == 0, !machine_->InstallerMarker().empty()) << run.log;
+        machine_->ForgetInstallerRun();
     }
 }
 

@@ -3,6 +3,8 @@
 // the please-wait dialog on the test display, verified and started.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 
 #include "app/PleaseWaitWaiter.h"
@@ -91,8 +93,16 @@ protected:
     ULONGLONG elapsedMs_ = 0;
 };
 
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+// The installer runs in a folder of its own: a DLL it imports, planted in the
+// temporary folder, is not loaded, and the folder is its current one and its TEMP.
 TEST_F(StubDownload, SignedInstallerIsFetchedVerifiedAndStartedBehindTheWaitDialog) {
     Serve("kvantor-signed.exe");
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring planted = std::wstring(temp) + L"version.dll";
+    ASSERT_TRUE(::CopyFileW(testsupport::WindowsPath(KV_PLANTED_VERSION_PATH).c_str(), planted.c_str(), FALSE));
     LogCapture log;
     EXPECT_TRUE(Run());
     // Twelve ticks of 300 ms at least, however fast the download.
@@ -105,6 +115,18 @@ TEST_F(StubDownload, SignedInstallerIsFetchedVerifiedAndStartedBehindTheWaitDial
     const std::wstring target = DownloadedTarget(log);
     EXPECT_EQ(target.compare(target.size() - 8, 8, L".tmp.exe"), 0);
     EXPECT_TRUE(Exists(target));
+    // Paths in any letter case.
+    std::string marker = testsupport::ReadBytes(marker_);
+    std::transform(marker.begin(), marker.end(), marker.begin(), ::tolower);
+    std::string folder = Narrow(FolderOf(target));
+    std::transform(folder.begin(), folder.end(), folder.begin(), ::tolower);
+    std::string plantedPath = Narrow(planted);
+    std::transform(plantedPath.begin(), plantedPath.end(), plantedPath.begin(), ::tolower);
+    EXPECT_NE(folder + "\\", plantedPath.substr(0, plantedPath.size() - 11));
+    EXPECT_NE(marker.find("\r\ncwd=" + folder + "\r\ntemp=" + folder + "\r\n"), std::string::npos) << marker;
+    EXPECT_NE(marker.find("\\version.dll\r\n"), std::string::npos) << "the import was not loaded\n" << marker;
+    EXPECT_EQ(marker.find(plantedPath), std::string::npos) << "the planted DLL was loaded\n" << marker;
+    EXPECT_TRUE(::DeleteFileW(planted.c_str()));
     bool proxied = false;
     std::string seen;
     for (const auto& request : TestServer::Requests(kInstallerPath)) {
@@ -137,8 +159,11 @@ TEST_F(StubDownload, UnsignedInstallerIsNotStarted) {
     EXPECT_FALSE(Run());
     EXPECT_TRUE(log.contains(L"file is NOT signed (-2146762496)"));
     EXPECT_TRUE(log.contains(L"DownloadAndRunStub: Signature check failed "));
-    // Kept for a look afterwards, never started.
-    EXPECT_TRUE(Exists(DownloadedTarget(log)));
+    // Neither the file nor its folder is left behind.
+    const std::wstring target = DownloadedTarget(log);
+    ASSERT_FALSE(target.empty());
+    EXPECT_FALSE(Exists(target));
+    EXPECT_FALSE(Exists(FolderOf(target)));
     EXPECT_FALSE(WaitForMarker(1000));
 }
 
