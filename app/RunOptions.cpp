@@ -11,6 +11,8 @@ const wchar_t kLang[] = L"lang";
 const wchar_t kQuiet[] = L"quiet";
 const wchar_t kPassive[] = L"passive";
 const wchar_t kHelp[] = L"help";
+const wchar_t kCheck[] = L"check";
+const wchar_t kLog[] = L"log";
 
 bool Holds(const std::vector<std::wstring>& names, const wchar_t* name) {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -23,6 +25,8 @@ void RunOptions::AddOptions(OptionParser& parser) {
     // No short letter: "-p" is too easily meant as something else.
     parser.AddOption(OptionSpec{kPassive, L'\0', NoArgument, L"/passive"});
     parser.AddOption(OptionSpec{kHelp, L'h', NoArgument, L"/?"});
+    parser.AddOption(OptionSpec{kCheck, L'\0', NoArgument, L"/check"});
+    parser.AddOption(OptionSpec{kLog, L'\0', MandatoryArgument, L"/log"});
 }
 
 RunOptions RunOptions::Read(const std::wstring& commandLine) {
@@ -33,6 +37,7 @@ RunOptions RunOptions::Read(const std::wstring& commandLine) {
         parser.Parse(commandLine);
         for (const ParsedOption& result : parser.GetResults()) {
             if (result.name == kLang) options.language = result.value;
+            if (result.name == kLog) options.logFile = result.value;
         }
     } catch (const std::exception&) {
         // A malformed line counts for nothing, options found before the error included.
@@ -44,5 +49,6 @@ RunOptions RunOptions::Read(const std::wstring& commandLine) {
         options.mode = RunMode::Passive;
     }
     options.help = Holds(named, kHelp);
+    options.check = Holds(named, kCheck);
     return options;
 }
