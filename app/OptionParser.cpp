@@ -83,7 +83,8 @@ void OptionParser::TakeWindowsForms(std::vector<std::wstring>& elements) {
             if (valueFollows) result = ParsedOption{1, option->longName, elements[end++]};
         }
         Record(result);
-        elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(i), elements.begin() + static_cast<std::ptrdiff_t>(end));
+        const auto first = elements.begin() + static_cast<std::ptrdiff_t>(i);
+        elements.erase(first, first + static_cast<std::ptrdiff_t>(end - i));
     }
 }
 

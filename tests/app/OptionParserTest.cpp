@@ -89,9 +89,9 @@ TEST(OptionParser, CommandLinesOfTheLangOption) {
         {L"tool.exe -p", "short option not found", {}},
         {L"tool.exe -passive", "invalid short argument", {}},
         // Check and log, each in both forms; a Windows form with a value takes the next element.
-        {L"tool.exe /CHECK /log \"C:\\a b\\run.log\"", nullptr, {{0, L"check", L""}, {1, L"log", L"C:\\a b\\run.log"}}},
-        {L"tool.exe --check --log run.log -q", nullptr, {{0, L"check", L""}, {1, L"log", L"run.log"}, {0, L"quiet", L""}}},
-        {L"tool.exe -l fi /log run.log word", nullptr, {{1, L"log", L"run.log"}, {1, L"lang", L"fi"}, {1, L"--", L"word"}}},
+        {L"tool.exe /CHECK /log \"C:\\a b\\x.log\"", nullptr, {{0, L"check", L""}, {1, L"log", L"C:\\a b\\x.log"}}},
+        {L"tool.exe --check --log x.log -q", nullptr, {{0, L"check", L""}, {1, L"log", L"x.log"}, {0, L"quiet", L""}}},
+        {L"tool.exe -l fi /log x.log word", nullptr, {{1, L"log", L"x.log"}, {1, L"lang", L"fi"}, {1, L"--", L"word"}}},
         {L"tool.exe /log", "missing mandatory argument", {}},
         {L"tool.exe /log /check", "missing mandatory argument", {}},
         {L"tool.exe /log -q", "missing mandatory argument", {}},
