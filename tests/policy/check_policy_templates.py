@@ -45,15 +45,11 @@ def problems(admx, adml, key, names, modes):
             kind, name = match.groups()
             if name not in (strings if kind == "string" else presentations):
                 found.append(f"{attribute}={value}: no {kind} '{name}' in the ADML")
-    categories = {c.get("name") for c in admx.iterfind(".//p:categories/p:category", NS)}
-    supported = {d.get("name") for d in admx.iterfind(".//p:supportedOn/p:definitions/p:definition", NS)}
-    for parent in admx.iterfind(".//p:parentCategory", NS):
-        if parent.get("ref") not in categories:
-            found.append(f"parent category '{parent.get('ref')}' is not defined")
-    for ref in admx.iterfind(".//p:policy/p:supportedOn", NS):
-        if ref.get("ref") not in supported:
-            found.append(f"supportedOn '{ref.get('ref')}' is not defined")
-
+    defined = {c.get("name") for c in admx.iterfind(".//p:category", NS)}
+    defined |= {d.get("name") for d in admx.iterfind(".//p:supportedOn/p:definitions/p:definition", NS)}
+    for ref in list(admx.iterfind(".//p:parentCategory", NS)) + list(admx.iterfind(".//p:policy/p:supportedOn", NS)):
+        if ref.get("ref") not in defined:
+            found.append(f"category or supportedOn '{ref.get('ref')}' is not defined")
     written = set()
     for policy in admx.iterfind(".//p:policies/p:policy", NS):
         name = policy.get("name")
@@ -85,22 +81,17 @@ def problems(admx, adml, key, names, modes):
     return found
 
 
-def load(folder):
-    folder = Path(folder)
-    return (ET.parse(folder / f"{TEMPLATE}.admx").getroot(),
-            ET.parse(folder / "en-US" / f"{TEMPLATE}.adml").getroot())
-
-
 def main(argv):
-    args = argv[1:]
-    if len(args) != 2:
+    if len(argv) != 3:
         raise SystemExit(__doc__)
+    folder = Path(argv[1])
     try:
-        admx, adml = load(args[0])
+        admx = ET.parse(folder / f"{TEMPLATE}.admx").getroot()
+        adml = ET.parse(folder / "en-US" / f"{TEMPLATE}.adml").getroot()
     except (ET.ParseError, OSError) as error:
         print(f"template not well-formed or missing: {error}")
         return 1
-    key, names, modes = read_code(args[1])
+    key, names, modes = read_code(argv[2])
     found = problems(admx, adml, key, names, modes)
     for problem in found:
         print(problem)
