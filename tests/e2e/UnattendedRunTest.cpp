@@ -216,6 +216,14 @@ TEST_F(UnattendedRun, CheckNamesEachRoadChangesNothingAndCopiesItsLog) {
         EXPECT_TRUE(Contains(lines.back(), L"LOG AUTO-CLOSED")) << run.log;
         for (const std::wstring& line : lines) EXPECT_TRUE(Contains(run.log, line)) << line;
     }
+    // A second name of another file in the copy's place is refused: the run goes on and says so once.
+    const std::wstring precious = scratch_.path() + L"\\precious.txt", linked = scratch_.path() + L"\\linked.log";
+    ASSERT_TRUE(testsupport::WriteBytes(precious, "keep"));
+    ASSERT_TRUE(::CreateHardLinkW(linked.c_str(), precious.c_str(), nullptr));
+    const ToolRun refused = RunTool(L"--check --log \"" + linked + L"\"");
+    EXPECT_EQ(2u, refused.exitCode);
+    EXPECT_EQ("keep", testsupport::ReadBytes(precious));
+    EXPECT_TRUE(Contains(refused.log, L"The log copy '" + linked + L"' cannot be written")) << refused.log;
     testsupport::WriteBytes(hosts, savedHosts);
 }
 
