@@ -244,14 +244,8 @@ TEST_F(ApplicationRoads, EveryRunEndsWithOneEventThatNamesItsOutcome) {
                                 L"\\K-Vantor\\logs\\OvSA\\dc_upgrade_tool.log"}) {
         EXPECT_TRUE(Contains(event.text, part)) << event.text;
     }
-    // One id per outcome, the road's number added: types and ids of the others.
-    struct Case {
-        Road::Kind road;
-        bool checkOnly;
-        int exitCode;
-        WORD type;
-        DWORD id;
-    };
+    // One id per outcome, the road's number added.
+    struct Case { Road::Kind road; bool checkOnly; int exitCode; WORD type; DWORD id; };
     const Case cases[] = {
         {Road::UpToDate, false, 0, EVENTLOG_INFORMATION_TYPE, 101},
         {Road::FreshInstall, false, 3010, EVENTLOG_WARNING_TYPE, 113},
