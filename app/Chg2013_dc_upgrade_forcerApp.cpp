@@ -4,6 +4,7 @@
 
 #include "app/ExitCode.h"
 #include "app/HelpDialog.h"
+#include "app/ParentConsole.h"
 #include "app/PleaseWaitWaiter.h"
 #include "app/QuietWaiter.h"
 #include "app/UpgradeDialog.h"
@@ -13,6 +14,7 @@
 #include "localization/CustLoc.h"
 #include "localization/Language.h"
 #include "log/KvQmtLog.h"
+#include "log/LogSettings.h"
 #include "log/Logger.h"
 #include "product/NX_Helpers.h"
 #include "product/UpdateTrigger.h"
@@ -43,27 +45,29 @@ private:
     bool active_;
 };
 
-// The administrator's policy value when there is one, else the option's.
-std::wstring PolicyOrOption(const wchar_t* policyName, const std::wstring& policyValue, const wchar_t* optionName,
-                            const std::wstring& optionValue) {
-    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::MakeInstallerLaunch";
-    if (policyValue.empty()) return optionValue;
-    if (!optionValue.empty()) {
-        LogMessage(LogInfo, L"%s: The policy value %s '%s' wins over the option %s '%s'", kFunction, policyName,
-                   policyValue.c_str(), optionName, optionValue.c_str());
-    }
-    return policyValue;
-}
 }  // namespace
 
 Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations& membership,
-                                                           WindowStationOperations& station)
-    : m_membership(membership), m_station(station) {
+                                                           WindowStationOperations& station,
+                                                           EventLogOperations& events)
+    : m_membership(membership), m_station(station), m_events(events) {
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp";
     // Runs before the entry point: whatever error the runtime's start-up left
     // behind stays for it to see.
     {
         kv::LastErrorKeeper keeper;
+        // The copy is opened before the log starts, so that it holds every
+        // line of the run from the start marker on.
+        const std::wstring copy = RunOptions::Read(::GetCommandLineW()).logFile;
+        const DWORD copyError = copy.empty() ? ERROR_SUCCESS : GetLogger().CopyTo(copy.c_str());
         GetLogger().Configure(0, L"OvSA", L"dc_upgrade_tool");
+        if (copyError != ERROR_SUCCESS) {
+            LogMessage(LogError, L"%s: The log copy '%s' cannot be written, error %lu; the run goes on without it",
+                       kFunction, copy.c_str(), copyError);
+        } else if (!copy.empty()) {
+            m_logCopy = copy;
+            LogMessage(LogInfo, L"%s: The lines of this run also go to '%s'", kFunction, copy.c_str());
+        }
     }
     m_pCustLoc = CustLoc::Instance();
 }
@@ -71,7 +75,6 @@ Chg2013_dc_upgrade_forcerApp::Chg2013_dc_upgrade_forcerApp(MembershipOperations&
 Chg2013_dc_upgrade_forcerApp::~Chg2013_dc_upgrade_forcerApp() = default;
 
 BOOL Chg2013_dc_upgrade_forcerApp::InitInstance() {
-    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::InitInstance";
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&controls);
     CWinApp::InitInstance();
@@ -79,26 +82,63 @@ BOOL Chg2013_dc_upgrade_forcerApp::InitInstance() {
     // Read before the mutex is taken: help needs no lock, and a quiet run
     // that finds another copy says in the log that it was quiet.
     ParseCommandLine();
+    RunJob();
+    ReportRun();
+    return FALSE;
+}
+
+void Chg2013_dc_upgrade_forcerApp::RunJob() {
+    // Logs under the name of its caller, Chg2013_dc_upgrade_forcerApp::InitInstance.
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::InitInstance";
+    // A check comes before help: a detection rule must never read help's 0
+    // as "up to date".
+    if (m_checkOnly) {
+        CheckRoad();
+        return;
+    }
     if (m_helpRequested) {
         LoadTexts();
         m_isScanguard = NX_Helpers::GetInstalledSecurityAppID() == kScanguardAppId;
         ShowHelp();
         SetExitCode(ExitCode::Success);
-        return FALSE;
+        return;
     }
 
     const SingleInstanceLock lock = NX_Helpers::AllocateSingleInstanceMutex();
     if (!lock) {
         LogMessage(LogError, L"%s: Another copy of this app already running! Exiting...", kFunction);
         SetExitCode(ExitCode::AnotherCopyRunning);
-        return FALSE;
+        return;
     }
 
     LoadTexts();
     m_isScanguard = NX_Helpers::GetInstalledSecurityAppID() == kScanguardAppId;
     LogMessage(LogInfo, L"%s: Product family: %s", kFunction, m_isScanguard ? L"Scanguard" : L"Homeguard");
     ChooseRoad();
-    return FALSE;
+}
+
+void Chg2013_dc_upgrade_forcerApp::CheckRoad() {
+    const wchar_t* const kFunction = L"Chg2013_dc_upgrade_forcerApp::CheckRoad";
+    // No lock: a check changes nothing, and a detection rule that runs while
+    // a deployment is under way must still get its answer.
+    m_road = Road::Decide();
+    const int exitCode = Road::CheckExitCode(m_road);
+    wchar_t line[96] = {};
+    _snwprintf(line, 95, L"K-Vantor NX upgrade check: %s (exit code %d)", Road::Name(m_road), exitCode);
+    const bool shown = ParentConsole::WriteLine(line);
+    LogMessage(LogInfo, L"%s: Check only, nothing changed: %s%s", kFunction, line,
+               shown ? L"" : L" (no console or standard output to write it to)");
+    SetExitCode(exitCode);
+}
+
+void Chg2013_dc_upgrade_forcerApp::ReportRun() {
+    RunSummary run;
+    run.road = m_road;
+    run.checkOnly = m_checkOnly;
+    run.exitCode = ExitCode();
+    BuildLogPath(L"OvSA", L"dc_upgrade_tool", run.logPath);
+    run.logCopy = m_logCopy;
+    RunEvent::Report(run, m_events);
 }
 
 void Chg2013_dc_upgrade_forcerApp::LoadTexts() {
@@ -110,13 +150,12 @@ void Chg2013_dc_upgrade_forcerApp::LoadTexts() {
 }
 
 void Chg2013_dc_upgrade_forcerApp::ChooseRoad() {
-    // The up-to-date test comes first: an NX product is also upgradeable.
-    if (NX_Helpers::NXIsUpToDateAlready()) {
-        ShowNXIsUpToDateWindow();
-    } else if (NX_Helpers::UpgradeableHGInstalledForRetailOperator()) {
-        RunUpgradeRoad();
-    } else {
-        RunFreshInstallRoad();
+    m_road = Road::Decide();
+    switch (m_road) {
+        case Road::UpToDate: ShowNXIsUpToDateWindow(); break;
+        case Road::UpgradeInPlace: RunUpgradeRoad(); break;
+        case Road::FreshInstall: RunFreshInstallRoad(); break;
+        case Road::None: break;
     }
 }
 
@@ -156,9 +195,9 @@ void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
 InstallerLaunch Chg2013_dc_upgrade_forcerApp::MakeInstallerLaunch() const {
     const MachinePolicy policy = ReadMachinePolicy();
     InstallerLaunch launch;
-    launch.source = PolicyOrOption(L"InstallerSource", policy.installerSource, L"--source", m_installerSource);
+    launch.source = PolicyOverOption(L"InstallerSource", policy.installerSource, L"--source", m_installerSource);
     launch.arguments =
-        PolicyOrOption(L"InstallerArguments", policy.installerArguments, L"--installer-args", m_installerArguments);
+        PolicyOverOption(L"InstallerArguments", policy.installerArguments, L"--installer-args", m_installerArguments);
     // A distribution system reads the outcome from the exit code, so an
     // unattended run waits for it; a person at the screen sees it.
     launch.waitForEnd = m_mode != RunMode::Interactive;
@@ -199,6 +238,9 @@ void Chg2013_dc_upgrade_forcerApp::ParseCommandLine() {
     m_helpRequested = options.help;
     m_installerSource = options.installerSource;
     m_installerArguments = options.installerArguments;
+    m_checkOnly = options.check;
+    // A check shows nothing whatever the station.
+    if (m_checkOnly) return;
     if (m_mode != RunMode::Quiet && !HasVisibleWindowStation(m_station)) {
         LogMessage(LogWarning,
                    L"%s: The window station is not visible (a service, a scheduled task or session 0): nobody could "

@@ -3,6 +3,8 @@
 // main thread and returns FALSE, so that no message loop follows.
 #include <string>
 
+#include "app/Road.h"
+#include "app/RunEvent.h"
 #include "app/RunOptions.h"
 #include "app/WinApp.h"
 #include "app/WindowStation.h"
@@ -14,11 +16,13 @@ class UpgradeDialog;
 
 class Chg2013_dc_upgrade_forcerApp : public CWinApp {
 public:
-    // Configures the process-wide logger. The membership and window-station
-    // tables are the system's except in tests of what Wine cannot show (a
-    // user who is not an administrator, a station nobody sees).
+    // Configures the process-wide logger (and its copy, when the command
+    // line names one). The membership, window-station and event-log tables
+    // are the system's except in tests of what Wine cannot show (a user who
+    // is not an administrator, a station nobody sees, the event written).
     explicit Chg2013_dc_upgrade_forcerApp(MembershipOperations& membership = SystemMembershipOperations(),
-                                          WindowStationOperations& station = SystemWindowStationOperations());
+                                          WindowStationOperations& station = SystemWindowStationOperations(),
+                                          EventLogOperations& events = SystemEventLogOperations());
     ~Chg2013_dc_upgrade_forcerApp() override;
 
     BOOL InitInstance() override;
@@ -30,12 +34,21 @@ public:
     bool m_helpRequested = false;
     std::wstring m_installerSource;     // --source
     std::wstring m_installerArguments;  // --installer-args
+    bool m_checkOnly = false;
+    Road::Kind m_road = Road::None;
+    // The file of --log while it receives the run's lines; empty otherwise.
+    std::wstring m_logCopy;
 
     // How long a window of a passive run stays before it closes by itself.
     static constexpr UINT kPassiveWindowMs = 5000;
 
 private:
     void ParseCommandLine();
+    void RunJob();
+    // Decides the road and says which, without changing anything.
+    void CheckRoad();
+    // The run's event in the Application log.
+    void ReportRun();
     void LoadTexts();
     void ChooseRoad();
     void RunUpgradeRoad();
@@ -62,4 +75,5 @@ private:
 
     MembershipOperations& m_membership;
     WindowStationOperations& m_station;
+    EventLogOperations& m_events;
 };

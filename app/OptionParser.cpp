@@ -72,8 +72,19 @@ void OptionParser::TakeWindowsForms(std::vector<std::wstring>& elements) {
             ++i;
             continue;
         }
-        Record(ParsedOption{0, option->longName, std::wstring()});
-        elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(i));
+        // A Windows form that takes a value ("/log <file>") takes the next
+        // element, unless that is an option itself.
+        ParsedOption result{0, option->longName, std::wstring()};
+        size_t end = i + 1;
+        if (option->kind != NoArgument) {
+            const bool valueFollows =
+                end < elements.size() && !StartsWithDash(elements[end]) && !FindWindowsForm(elements[end]);
+            if (option->kind == MandatoryArgument && !valueFollows) Fail("missing mandatory argument");
+            if (valueFollows) result = ParsedOption{1, option->longName, elements[end++]};
+        }
+        Record(result);
+        const auto first = elements.begin() + static_cast<std::ptrdiff_t>(i);
+        elements.erase(first, first + static_cast<std::ptrdiff_t>(end - i));
     }
 }
 

@@ -19,7 +19,8 @@ struct OptionSpec {
     wchar_t shortName;      // matched exactly after "-"
     int kind;               // OptionArgument
     // The Windows form, slash included ("/quiet", "/?"), matched in any case
-    // as a whole element anywhere on the line; empty for none. It takes no value.
+    // as a whole element anywhere on the line; empty for none. It takes the
+    // next element as its value when the kind asks for one ("/log <file>").
     std::wstring windowsForm = std::wstring();
 };
 

@@ -13,6 +13,8 @@ const wchar_t kPassive[] = L"passive";
 const wchar_t kHelp[] = L"help";
 const wchar_t kSource[] = L"source";
 const wchar_t kInstallerArgs[] = L"installer-args";
+const wchar_t kCheck[] = L"check";
+const wchar_t kLog[] = L"log";
 
 bool Holds(const std::vector<std::wstring>& names, const wchar_t* name) {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -27,6 +29,8 @@ void RunOptions::AddOptions(OptionParser& parser) {
     parser.AddOption(OptionSpec{kHelp, L'h', NoArgument, L"/?"});
     parser.AddOption(OptionSpec{kSource, L'\0', MandatoryArgument});
     parser.AddOption(OptionSpec{kInstallerArgs, L'\0', MandatoryArgument});
+    parser.AddOption(OptionSpec{kCheck, L'\0', NoArgument, L"/check"});
+    parser.AddOption(OptionSpec{kLog, L'\0', MandatoryArgument, L"/log"});
 }
 
 RunOptions RunOptions::Read(const std::wstring& commandLine) {
@@ -39,6 +43,7 @@ RunOptions RunOptions::Read(const std::wstring& commandLine) {
             if (result.name == kLang) options.language = result.value;
             if (result.name == kSource) options.installerSource = result.value;
             if (result.name == kInstallerArgs) options.installerArguments = result.value;
+            if (result.name == kLog) options.logFile = result.value;
         }
     } catch (const std::exception&) {
         // A malformed line counts for nothing, options found before the error included.
@@ -50,5 +55,6 @@ RunOptions RunOptions::Read(const std::wstring& commandLine) {
         options.mode = RunMode::Passive;
     }
     options.help = Holds(named, kHelp);
+    options.check = Holds(named, kCheck);
     return options;
 }

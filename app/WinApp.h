@@ -27,6 +27,7 @@ public:
     const std::wstring& RegistryKey() const { return m_registryKey; }
 
     void SetExitCode(int exitCode) { m_exitCode = exitCode; }
+    int ExitCode() const { return m_exitCode; }
 
     HINSTANCE m_hInstance = nullptr;
     // The window that counts as the program's main window while it runs; the

@@ -150,11 +150,36 @@ void Logger::WriteLine(int level, const wchar_t* message, size_t length) {
 }
 
 void Logger::Deliver(int level, const wchar_t* text, size_t length) {
+    const wchar_t* const kFunction = L"KvQmtLogging::Logger::Deliver";
     ApplyConfiguration();
     if (!IsLevelEnabled(level)) return;
     if (debugOutput_) OutputDebugStringW(text);
+    const DWORD bytes = static_cast<DWORD>(length * sizeof(wchar_t));
+    std::unique_ptr<LogCopyFile> lostCopy;
+    DWORD copyError = ERROR_SUCCESS;
+    {
+        kv::CriticalSectionHold lock(lock_);
+        if (writer_) writer_->Write(text, bytes);
+        if (copy_ && !copy_->Write(text, bytes)) {
+            copyError = GetLastError();
+            lostCopy = std::move(copy_);
+        }
+    }
+    // Said once, in the main log only: the copy is given up.
+    if (lostCopy) {
+        Log(LogError, L"%s: The copy of this run's log '%s' cannot be written, error %lu; the lines go on into "
+                      L"this log only",
+            kFunction, lostCopy->Path().c_str(), copyError);
+    }
+}
+
+DWORD Logger::CopyTo(const wchar_t* path) {
+    kv::LastErrorKeeper keeper;
+    DWORD error = ERROR_SUCCESS;
+    std::unique_ptr<LogCopyFile> copy = LogCopyFile::Open(path, error);
     kv::CriticalSectionHold lock(lock_);
-    if (writer_) writer_->Write(text, static_cast<DWORD>(length * sizeof(wchar_t)));
+    copy_ = std::move(copy);
+    return error;
 }
 
 void Logger::WriteStartMarker(int level) {
@@ -171,6 +196,7 @@ void Logger::WriteStartMarker(int level) {
 void Logger::Close() {
     kv::CriticalSectionHold lock(lock_);
     writer_.reset();
+    copy_.reset();
     if (config_) {
         config_->component.reset();
         config_->logName.reset();

@@ -10,6 +10,7 @@
 #include "log/FileLowLevel.h"
 #include "log/FileUtils.h"
 #include "log/KvQmtLog.h"
+#include "log/LogCopyFile.h"
 #include "log/LoggerConfig.h"
 
 namespace KvQmtLogging {
@@ -34,6 +35,12 @@ public:
     void EndLog();
     void Close();
 
+    // Every line from now on also goes to the file at path, created or
+    // emptied, in this log's format. ERROR_SUCCESS, or the error that kept
+    // the file from being had (the caller reports it: the logger may not be
+    // configured yet).
+    DWORD CopyTo(const wchar_t* path);
+
     bool IsLevelEnabled(int level) const { return level <= level_.load(std::memory_order_relaxed); }
     int Level() const { return level_.load(std::memory_order_relaxed); }
 
@@ -55,6 +62,7 @@ private:
     std::atomic<bool> debugOutput_{false};
     kv::CriticalSection lock_;
     std::unique_ptr<LoggerConfig> config_;
+    std::unique_ptr<LogCopyFile> copy_;
 };
 
 }  // namespace KvQmtLogging

@@ -46,6 +46,17 @@ std::wstring ReadPolicyText(HKEY key, const wchar_t* name) {
 
 }  // namespace
 
+std::wstring PolicyOverOption(const wchar_t* valueName, const std::wstring& policyValue, const wchar_t* optionName,
+                              const std::wstring& optionValue) {
+    const wchar_t* const kFunction = L"PolicyOverOption";
+    if (policyValue.empty()) return optionValue;
+    if (!optionValue.empty() && optionValue != policyValue) {
+        LogMessage(LogInfo, L"%s: Policy %s '%s' overrides the command line's %s '%s'", kFunction, valueName,
+                   policyValue.c_str(), optionName, optionValue.c_str());
+    }
+    return policyValue;
+}
+
 PolicyProxyMode ParsePolicyProxyMode(const std::wstring& text) {
     for (const ModeName& entry : kModeNames) {
         if (::lstrcmpiW(text.c_str(), entry.text) == 0) return entry.mode;

@@ -31,5 +31,12 @@ struct MachinePolicy {
 // effect is logged.
 MachinePolicy ReadMachinePolicy();
 
+// The setting in effect where both the policy and the command line may give
+// one (InstallerSource and --source, InstallerArguments and --installer-args):
+// the policy's when it is set, and then the log says that it overrides the
+// option's value, if one was given; else the option's.
+std::wstring PolicyOverOption(const wchar_t* valueName, const std::wstring& policyValue, const wchar_t* optionName,
+                              const std::wstring& optionValue);
+
 // The mode a ProxyMode text names (case-insensitive); Unset for any other text.
 PolicyProxyMode ParsePolicyProxyMode(const std::wstring& text);

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/Chg2013_dc_upgrade_forcerApp.h"
 #include "app/ExitCode.h"
@@ -22,6 +23,7 @@ struct LanguageCase {
     const wchar_t* language;
     RunMode mode = RunMode::Interactive;
     bool help = false;
+    bool check = false;
 };
 
 TEST(LanguageOption, TakenOnlyFromAWellFormedCommandLine) {
@@ -51,12 +53,16 @@ TEST(LanguageOption, TakenOnlyFromAWellFormedCommandLine) {
         {L"upgrade_tool.exe --lang \"/quiet\"", L"", RunMode::Quiet},
         {L"\"C:\\a /quiet\\upgrade_tool.exe\" \"open", L""},
         {L"upgrade_tool.exe --quietly /passive2", L""},
+        // A check holds on a malformed line too: a detection rule with a typo must not install.
+        {L"upgrade_tool.exe --check --bogus", L"", RunMode::Interactive, false, true},
+        {L"upgrade_tool.exe /Check /? -l de", L"de", RunMode::Interactive, true, true},
     };
     for (const LanguageCase& c : cases) {
         const RunOptions options = RunOptions::Read(c.line);
         EXPECT_EQ(c.language, options.language) << c.line;
         EXPECT_EQ(c.mode, options.mode) << c.line;
         EXPECT_EQ(c.help, options.help) << c.line;
+        EXPECT_EQ(c.check, options.check) << c.line;
     }
 }
 
@@ -209,6 +215,53 @@ TEST_F(ApplicationRoads, AStationNobodySeesMakesTheRunQuietAndOnlyThat) {
         EXPECT_EQ(c.exitCode, app.ExitInstance()) << log;
         EXPECT_EQ(c.windows == 0, Contains(log, L"The window station is not visible")) << log;
         EXPECT_EQ(c.windows == 0 ? RunMode::Quiet : RunMode::Interactive, app.m_mode);
+    }
+}
+
+class RecordingEvents : public EventLogOperations {
+public:
+    bool RegisterSource() override { return true; }
+    bool Report(const RunEventRecord& event) override {
+        events.push_back(event);
+        return true;
+    }
+    std::vector<RunEventRecord> events;
+};
+
+// The event at the end of a run names the road, the result, the exit code and the log.
+TEST_F(ApplicationRoads, EveryRunEndsWithOneEventThatNamesItsOutcome) {
+    testsupport::SeedProduct(L"1.60.0", true);
+    FixedMembership notAdministrator(FALSE);
+    FixedStation nobodySees(true, 0);
+    RecordingEvents recorded;
+    Chg2013_dc_upgrade_forcerApp app(notAdministrator, nobodySees, recorded);
+    EXPECT_FALSE(app.InitInstance());
+    ASSERT_EQ(1u, recorded.events.size());
+    const RunEventRecord& event = recorded.events[0];
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, event.type);
+    EXPECT_EQ(402u, event.id);
+    for (const wchar_t* part : {L"Road: upgrade in place\r\n", L"Result: failed", L"Exit code: 1603\r\n",
+                                L"\\K-Vantor\\logs\\OvSA\\dc_upgrade_tool.log"}) {
+        EXPECT_TRUE(Contains(event.text, part)) << event.text;
+    }
+    // One id per outcome, the road's number added.
+    struct Case { Road::Kind road; bool checkOnly; int exitCode; WORD type; DWORD id; };
+    const Case cases[] = {
+        {Road::UpToDate, false, 0, EVENTLOG_INFORMATION_TYPE, 101},
+        {Road::FreshInstall, false, 3010, EVENTLOG_WARNING_TYPE, 113},
+        {Road::None, false, 1618, EVENTLOG_WARNING_TYPE, 310},
+        {Road::FreshInstall, false, 5, EVENTLOG_ERROR_TYPE, 493},
+        {Road::UpgradeInPlace, true, 1, EVENTLOG_INFORMATION_TYPE, 202},
+    };
+    for (const Case& c : cases) {
+        RunSummary run;
+        run.road = c.road;
+        run.checkOnly = c.checkOnly;
+        run.exitCode = c.exitCode;
+        const RunEventRecord described = RunEvent::Describe(run);
+        EXPECT_EQ(c.type, described.type) << c.id;
+        EXPECT_EQ(c.id, described.id);
+        EXPECT_TRUE(Contains(described.text, L"Exit code: " + std::to_wstring(c.exitCode))) << described.text;
     }
 }
 

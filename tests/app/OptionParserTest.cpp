@@ -93,6 +93,14 @@ TEST(OptionParser, CommandLinesOfTheLangOption) {
         {L"tool.exe --source https://mirror/setup.exe", nullptr, {{1, L"source", L"https://mirror/setup.exe"}}},
         {L"tool.exe --installer-args", "missing mandatory argument", {}},
         {L"tool.exe --installer-args --quiet", "missing mandatory argument", {}},
+        // Check and log, each in both forms; a Windows form with a value takes the next element.
+        {L"tool.exe /CHECK /log \"C:\\a b\\x.log\"", nullptr, {{0, L"check", L""}, {1, L"log", L"C:\\a b\\x.log"}}},
+        {L"tool.exe --check --log x.log -q", nullptr, {{0, L"check", L""}, {1, L"log", L"x.log"}, {0, L"quiet", L""}}},
+        {L"tool.exe -l fi /log x.log word", nullptr, {{1, L"log", L"x.log"}, {1, L"lang", L"fi"}, {1, L"--", L"word"}}},
+        {L"tool.exe /log", "missing mandatory argument", {}},
+        {L"tool.exe /log /check", "missing mandatory argument", {}},
+        {L"tool.exe /log -q", "missing mandatory argument", {}},
+        {L"tool.exe /check --check", "same option specified twice", {}},
     };
     for (const ParseCase& c : cases) {
         OptionParser parser = LangParser();

@@ -22,12 +22,13 @@ struct ToolRun {
     bool finished = false;
     std::wstring log;
     std::vector<SeenWindow> windows;
+    std::string output;  // its standard output, when it was asked for
 };
 
 // Runs a build of the tool; each window it shows is answered in turn (Close
 // when the list runs out).
 inline ToolRun RunToolAt(const std::wstring& tool, const std::wstring& arguments, std::vector<Answer> answers,
-                         DWORD timeoutMs) {
+                         DWORD timeoutMs, bool captureOutput = false) {
     const testsupport::LogMark mark(L"OvSA", L"dc_upgrade_tool");
     std::wstring commandLine = L"\"" + tool + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
@@ -36,10 +37,19 @@ inline ToolRun RunToolAt(const std::wstring& tool, const std::wstring& arguments
 
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    // Standard output into a pipe, as "upgrade_tool.exe ... | findstr" gives it.
+    kv::unique_handle outputRead, outputWrite;
+    if (captureOutput) {
+        SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+        EXPECT_TRUE(::CreatePipe(outputRead.put(), outputWrite.put(), &inheritable, 65536));
+        ::SetHandleInformation(outputRead.get(), HANDLE_FLAG_INHERIT, 0);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = outputWrite.get();
+    }
     PROCESS_INFORMATION process{};
     ToolRun run;
-    if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
+    if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, captureOutput ? TRUE : FALSE, 0, nullptr,
+                          nullptr, &startup, &process)) {
         ADD_FAILURE() << "CreateProcessW failed: " << ::GetLastError();
         return run;
     }
@@ -54,14 +64,21 @@ inline ToolRun RunToolAt(const std::wstring& tool, const std::wstring& arguments
         ::WaitForSingleObject(processHandle.get(), 5000);
     }
     person.Stop();
+    outputWrite.reset();
+    char chunk[4096];
+    DWORD read = 0;
+    while (outputRead && ::ReadFile(outputRead.get(), chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        run.output.append(chunk, read);
+    }
     run.windows = person.Windows();
     run.log = mark.NewText();
     return run;
 }
 
 // The same for the tool as it ships.
-inline ToolRun RunTool(const std::wstring& arguments = L"", std::vector<Answer> answers = {}, DWORD timeoutMs = 30000) {
-    return RunToolAt(ToolPath(), arguments, std::move(answers), timeoutMs);
+inline ToolRun RunTool(const std::wstring& arguments = L"", std::vector<Answer> answers = {}, DWORD timeoutMs = 30000,
+                       bool captureOutput = false) {
+    return RunToolAt(ToolPath(), arguments, std::move(answers), timeoutMs, captureOutput);
 }
 
 }  // namespace testsupport

@@ -9,6 +9,8 @@
 #include "tests/e2e/FreshInstallMachine.h"
 #include "tests/e2e/ToolRun.h"
 #include "tests/e2e/UpgradeMachine.h"
+#include "product/NX_Helpers.h"
+#include "tests/support/TestLog.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/support/TestServer.h"
 #include "tests/support/TriggerTestSupport.h"
@@ -173,6 +175,56 @@ TEST_F(UnattendedRun, HelpListsTheOptionsInTheDisplayLanguageAndChangesNothing) 
     EXPECT_TRUE(quiet.windows.empty());
     EXPECT_TRUE(Contains(quiet.log, L"ShowHelp:     --passive, /passive")) << quiet.log;
     ExpectNothingChanged();
+}
+
+// A detection rule's run on each road: the road on standard output and as the
+// exit code, no window, nothing changed, and an answer even while another
+// copy holds the single-instance lock. The run's lines also go to --log's file.
+TEST_F(UnattendedRun, CheckNamesEachRoadChangesNothingAndCopiesItsLog) {
+    struct Case {
+        const wchar_t* version;  // null: no product
+        DWORD exitCode;
+        const char* output;
+    };
+    const Case cases[] = {
+        {L"1.71.0", 0, "K-Vantor NX upgrade check: up to date (exit code 0)\r\n"},
+        {L"1.60.0", 1, "K-Vantor NX upgrade check: upgrade in place (exit code 1)\r\n"},
+        {nullptr, 2, "K-Vantor NX upgrade check: fresh install (exit code 2)\r\n"},
+    };
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring hosts = std::wstring(windows) + L"\\system32\\drivers\\etc\\hosts";
+    const std::string savedHosts = testsupport::ReadBytes(hosts);
+    const std::string makerHosts = "127.0.0.1 localhost\r\n127.0.0.1 k-vantor-update\r\n";
+    ASSERT_TRUE(testsupport::WriteBytes(hosts, makerHosts));
+    kv::unique_handle otherCopy(::CreateMutexW(nullptr, TRUE, NX_Helpers::kSingleInstanceMutexName));
+    const std::wstring copy = scratch_.path() + L"\\check.log";
+    for (const Case& c : cases) {
+        testsupport::RemoveProductState();
+        if (c.version) testsupport::SeedProduct(c.version, true);
+        testsupport::WriteBytes(copy, "older text that the copy replaces");
+        const ToolRun run = RunTool(L"/check /log \"" + copy + L"\"", {}, 30000, true);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(c.exitCode, run.exitCode) << run.log;
+        EXPECT_EQ(c.output, run.output);
+        EXPECT_TRUE(run.windows.empty());
+        ExpectNothingChanged();
+        EXPECT_EQ(makerHosts, testsupport::ReadBytes(hosts));
+        const std::vector<std::wstring> lines = testsupport::ReadLogLines(copy);
+        ASSERT_GE(lines.size(), 3u) << run.log;
+        EXPECT_TRUE(Contains(lines.front() + lines.at(1), L"LOGGING STARTED")) << run.log;
+        EXPECT_TRUE(Contains(lines.back(), L"LOG AUTO-CLOSED")) << run.log;
+        for (const std::wstring& line : lines) EXPECT_TRUE(Contains(run.log, line)) << line;
+    }
+    // A second name of another file in the copy's place is refused: the run goes on and says so once.
+    const std::wstring precious = scratch_.path() + L"\\precious.txt", linked = scratch_.path() + L"\\linked.log";
+    ASSERT_TRUE(testsupport::WriteBytes(precious, "keep"));
+    ASSERT_TRUE(::CreateHardLinkW(linked.c_str(), precious.c_str(), nullptr));
+    const ToolRun refused = RunTool(L"--check --log \"" + linked + L"\"");
+    EXPECT_EQ(2u, refused.exitCode);
+    EXPECT_EQ("keep", testsupport::ReadBytes(precious));
+    EXPECT_TRUE(Contains(refused.log, L"The log copy '" + linked + L"' cannot be written")) << refused.log;
+    testsupport::WriteBytes(hosts, savedHosts);
 }
 
 }  // namespace

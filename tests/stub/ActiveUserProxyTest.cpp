@@ -9,6 +9,7 @@
 #include "common/UniqueHandle.h"
 #include "download/QmtDownloadInstance.h"
 #include "stub/ActiveUserProxy.h"
+#include "stub/MachinePolicy.h"
 #include "tests/stub/FakeSessions.h"
 #include "tests/stub/StubTestLog.h"
 
@@ -325,6 +326,29 @@ TEST_F(UserProxySettings, TheSystemsOwnSessionsAreReadWithoutHarm) {
     EXPECT_TRUE(log.contains(L"UseProxyFromActiveUser: "));
     if (log.contains(L"No user SID")) {
         EXPECT_FALSE(ProxySet());
+    }
+}
+
+// Policy wins over the command line, and the log says so when it overrides a given option.
+TEST(MachinePolicy, PolicyOverridesTheOptionAndSaysSo) {
+    ConfigureStubTestLog(L"stub_proxy_tests");
+    struct Case {
+        const wchar_t* policy;
+        const wchar_t* option;
+        const wchar_t* inEffect;
+        bool overrideLogged;
+    };
+    const Case cases[] = {
+        {L"\\\\srv\\share\\i.exe", L"C:\\here\\i.exe", L"\\\\srv\\share\\i.exe", true},
+        {L"\\\\srv\\share\\i.exe", L"", L"\\\\srv\\share\\i.exe", false},
+        {L"", L"C:\\here\\i.exe", L"C:\\here\\i.exe", false},
+        {L"/S", L"/S", L"/S", false},
+    };
+    for (const Case& c : cases) {
+        const testsupport::LogCapture log;
+        EXPECT_EQ(c.inEffect, PolicyOverOption(L"InstallerSource", c.policy, L"--source", c.option));
+        EXPECT_EQ(c.overrideLogged, log.contains(L"overrides the command line's --source"))
+            << c.policy;
     }
 }
 
