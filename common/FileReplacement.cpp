@@ -23,6 +23,25 @@ struct FindTraits {
 };
 using unique_hfind = unique_any<FindTraits>;
 
+// FileRenameInfoEx and its flags, which older headers lack.
+const FILE_INFO_BY_HANDLE_CLASS kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+const DWORD kReplaceIgnoringReadOnly = 0x1 /* replace if exists */ | 0x40 /* ignore read-only attribute */;
+
+// One rename by handle; flags is ReplaceIfExists for FileRenameInfo.
+DWORD Rename(HANDLE file, const std::wstring& target, FILE_INFO_BY_HANDLE_CLASS kind, DWORD flags) {
+    const size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    // The flags word and the older BOOLEAN share the first bytes.
+    ::CopyMemory(rename, &flags, sizeof(flags));
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    target.copy(rename->FileName, target.size());
+    rename->FileName[target.size()] = L'\0';
+    return ::SetFileInformationByHandle(file, kind, rename, static_cast<DWORD>(buffer.size())) ? ERROR_SUCCESS
+                                                                                              : ::GetLastError();
+}
+
 ReplacementSteps g_realSteps;
 ReplacementSteps* g_currentSteps = &g_realSteps;
 
@@ -105,14 +124,15 @@ DWORD ReplacementSteps::WriteContent(const std::wstring& temporary, const std::s
 }
 
 DWORD ReplacementSteps::OpenTemporary(const std::wstring& temporary, unique_hfile& file) {
-    // Nobody else may open it from here on; the rights are fixed now, so the
-    // access list it takes later cannot lock this process out.
+    // Nobody else may write, rename or delete it from here on; the rights
+    // are fixed now, so the access list it takes later cannot lock this
+    // process out.
     const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC;
-    file.reset(::CreateFileW(temporary.c_str(), access | WRITE_OWNER, 0, nullptr, OPEN_EXISTING,
+    file.reset(::CreateFileW(temporary.c_str(), access | WRITE_OWNER, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     // Without the right to give it an owner the file still takes the content.
     if (!file && ::GetLastError() == ERROR_ACCESS_DENIED) {
-        file.reset(::CreateFileW(temporary.c_str(), access, 0, nullptr, OPEN_EXISTING,
+        file.reset(::CreateFileW(temporary.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     }
     return file ? ERROR_SUCCESS : ::GetLastError();
@@ -146,17 +166,15 @@ DWORD ReplacementSteps::CopyAttributes(DWORD targetAttributes, HANDLE file) {
 }
 
 DWORD ReplacementSteps::MoveOverTarget(HANDLE file, const std::wstring& target, bool replace) {
-    const size_t nameBytes = target.size() * sizeof(wchar_t);
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-    FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = replace ? TRUE : FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(nameBytes);
-    target.copy(rename->FileName, target.size());
-    rename->FileName[target.size()] = L'\0';
-    if (!::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
-        return ::GetLastError();
+    DWORD error = ERROR_NOT_SUPPORTED;
+    // Where the system knows it, the one rename also replaces a read-only
+    // file; elsewhere the plain rename is the one there is.
+    if (replace) error = Rename(file, target, kFileRenameInfoEx, kReplaceIgnoringReadOnly);
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+        error == ERROR_CALL_NOT_IMPLEMENTED) {
+        error = Rename(file, target, FileRenameInfo, replace ? 1 : 0);
     }
+    if (error) return error;
     // The new name reaches the disk before the caller goes on.
     ::FlushFileBuffers(file);
     return ERROR_SUCCESS;
@@ -232,17 +250,19 @@ DWORD FileReplacement::Finish(HANDLE file, DWORD targetAttributes) {
         SetAttributesOf(file, FILE_ATTRIBUTE_NORMAL);
         return Fail(L"SetFileInformationByHandle", error);
     }
-    // A read-only file refuses to be replaced: the bit is off only for the
-    // rename, and the new file carries it already.
-    const bool readOnly = (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly && !::SetFileAttributesW(target_.c_str(), targetAttributes & ~FILE_ATTRIBUTE_READONLY)) {
-        const DWORD error = ::GetLastError();
-        SetAttributesOf(file, FILE_ATTRIBUTE_NORMAL);
-        return Fail(L"SetFileAttributesW", error);
+    DWORD error = steps.MoveOverTarget(file, target_, true);
+    if (error == ERROR_ACCESS_DENIED && (targetAttributes & FILE_ATTRIBUTE_READONLY)) {
+        // A system that cannot ignore the bit in the rename: it is off only
+        // for the rename, and the new file carries it already.
+        if (::SetFileAttributesW(target_.c_str(), targetAttributes & ~FILE_ATTRIBUTE_READONLY)) {
+            error = steps.MoveOverTarget(file, target_, true);
+            if (error) {
+                const LastErrorKeeper keeper;
+                ::SetFileAttributesW(target_.c_str(), targetAttributes);
+            }
+        }
     }
-    if (const DWORD error = steps.MoveOverTarget(file, target_, true)) {
-        const LastErrorKeeper keeper;
-        if (readOnly) ::SetFileAttributesW(target_.c_str(), targetAttributes);
+    if (error) {
         // Writable again for another attempt, and for its removal.
         SetAttributesOf(file, FILE_ATTRIBUTE_NORMAL);
         return Fail(L"SetFileInformationByHandle", error);

@@ -99,9 +99,20 @@ bool HostsFileChecker::RestoreRecorded(const RepairRecord& record) {
     savedHidden_ = (record.hostsAttributes & kHidden) != 0;
     savedSystem_ = (record.hostsAttributes & kSystem) != 0;
     const File hosts(record.hostsPath);
-    bool restored = SetHostsFileAttributes(hosts, Restore);
-    restored = RestoreObject(etcFolder, record.etcPath.c_str()) && restored;
-    return RestoreObject(hostsFile, record.hostsPath.c_str()) && restored;
+    bool restored = IsGone(record.hostsPath) || SetHostsFileAttributes(hosts, Restore);
+    restored = (IsGone(record.etcPath) || RestoreObject(etcFolder, record.etcPath.c_str())) && restored;
+    return (IsGone(record.hostsPath) || RestoreObject(hostsFile, record.hostsPath.c_str())) && restored;
+}
+
+bool HostsFileChecker::IsGone(const std::wstring& path) {
+    const wchar_t* const kFunction = L"HostsFileChecker::IsGone";
+    // What no longer exists has nothing to be put back, and must not keep
+    // every later repair waiting for it.
+    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+    LogMessage(KvQmtLogging::LogWarning, L"%s: %s no longer exists, nothing to put back", kFunction, path.c_str());
+    return true;
 }
 
 bool HostsFileChecker::Record(const SecurityAttributes& etcFolder, const SecurityAttributes& hostsFile,

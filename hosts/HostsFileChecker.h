@@ -64,6 +64,7 @@ private:
     bool Record(const SecurityAttributes& etcFolder, const SecurityAttributes& hostsFile,
                 const std::wstring& etcPath, const File& hosts);
     bool RestoreRecorded(const RepairRecord& record);
+    static bool IsGone(const std::wstring& path);
     bool SetOriginalPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
                                const std::wstring& etcPath, const File& hosts);
     // Puts the recorded DACL and owner back on an object, as the second
