@@ -40,11 +40,9 @@ public:
     DWORD OpenTemporary(const std::wstring& temporary, kv::unique_hfile& file) override {
         return Run("OpenTemporary", [&] { return ReplacementSteps::OpenTemporary(temporary, file); });
     }
-    DWORD Flush(HANDLE file) override {
-        return Run("Flush", [&] { return ReplacementSteps::Flush(file); });
-    }
-    DWORD CopySecurity(const std::wstring& target, HANDLE file, bool& ownerKept) override {
-        return Run("CopySecurity", [&] { return ReplacementSteps::CopySecurity(target, file, ownerKept); });
+    DWORD Flush(HANDLE file) override { return Run("Flush", [&] { return ReplacementSteps::Flush(file); }); }
+    DWORD CopySecurity(const std::wstring& target, HANDLE file, bool& kept) override {
+        return Run("CopySecurity", [&] { return ReplacementSteps::CopySecurity(target, file, kept); });
     }
     DWORD CopyAttributes(DWORD attributes, HANDLE file) override {
         return Run("CopyAttributes", [&] { return ReplacementSteps::CopyAttributes(attributes, file); });
@@ -72,11 +70,11 @@ private:
 std::vector<std::wstring> Leftovers(const TempFolder& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found{};
-    HANDLE search = ::FindFirstFileW(folder.file(L"kvr*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do names.push_back(found.cFileName);
-    while (::FindNextFileW(search, &found));
-    ::FindClose(search);
+    const HANDLE search = ::FindFirstFileW(folder.file(L"kvr*").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found)) {
+        names.push_back(found.cFileName);
+    }
+    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
     return names;
 }
 

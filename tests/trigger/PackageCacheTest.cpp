@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "product/CacheFolderCheck.h"
@@ -115,29 +116,22 @@ public:
 
 TEST_F(PackageCache, AFolderAnotherAccountMadeOrCanSwapIsRefused) {
     const std::wstring maker = testsupport::CommonAppData() + L"\\K-Vantor";
-    struct Case {
-        std::wstring link;
-        std::wstring userOwned;
-        std::wstring refused;
-    };
-    const Case cases[] = {
-        {maker, L"", maker},
-        {cache_.folder(), L"", cache_.folder()},
-        {cache_.path(), L"", cache_.path()},
-        {L"", maker, maker},
-        {L"", cache_.folder(), cache_.folder()},
+    // A link, or a folder of an ordinary user.
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {maker, L""}, {cache_.folder(), L""}, {cache_.path(), L""}, {L"", maker}, {L"", cache_.folder()},
     };
     const std::string content = "{\"" + kMarker + "\":1}";
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ASSERT_TRUE(WriteBytes(cache_.path(), content));
         SwappableFolder checks;
-        checks.link = c.link;
-        checks.userOwned = c.userOwned;
+        checks.link = c.first;
+        checks.userOwned = c.second;
         ScopedCacheFolderChecks scope(checks);
-        EXPECT_FALSE(ModifyVRKSCache()) << c.refused;
-        EXPECT_EQ(content, ReadBytes(cache_.path())) << c.refused;
+        const std::wstring refused = c.first + c.second;
+        EXPECT_FALSE(ModifyVRKSCache()) << refused;
+        EXPECT_EQ(content, ReadBytes(cache_.path())) << refused;
         const std::wstring text = NewLog();
-        EXPECT_TRUE(Contains(text, L"CacheLocationIsSafe: " + c.refused + L" is")) << text;
+        EXPECT_TRUE(Contains(text, L"CacheLocationIsSafe: " + refused + L" is")) << text;
         EXPECT_TRUE(Contains(text, L"ModifyVRKSCache: " + cache_.path() + L" is not edited")) << text;
     }
 }
