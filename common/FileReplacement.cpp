@@ -1,32 +1,55 @@
 #include "common/FileReplacement.h"
 
+#include <vector>
+
 #include "common/LastErrorKeeper.h"
-#include "common/UniqueHandle.h"
 
 namespace kv {
 
 namespace {
 
-// Only these bits are the file's own; ReplaceFileW keeps them where the
-// platform does, and they are put back where it does not.
+const wchar_t kTemporaryPrefix[] = L"kvr";
+
+// Only these bits are the file's own and go with its content.
 const DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 constexpr DWORD kWriteChunk = 1u << 20;
+
+struct FindTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer h) noexcept { ::FindClose(h); }
+};
+using unique_hfind = unique_any<FindTraits>;
+
+// FileRenameInfoEx and its flags, which older headers lack.
+const FILE_INFO_BY_HANDLE_CLASS kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+const DWORD kReplaceIgnoringReadOnly = 0x1 /* replace if exists */ | 0x40 /* ignore read-only attribute */;
+
+// One rename by handle; flags is ReplaceIfExists for FileRenameInfo.
+DWORD Rename(HANDLE file, const std::wstring& target, FILE_INFO_BY_HANDLE_CLASS kind, DWORD flags) {
+    const size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    // The flags word and the older BOOLEAN share the first bytes.
+    ::CopyMemory(rename, &flags, sizeof(flags));
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    target.copy(rename->FileName, target.size());
+    rename->FileName[target.size()] = L'\0';
+    return ::SetFileInformationByHandle(file, kind, rename, static_cast<DWORD>(buffer.size())) ? ERROR_SUCCESS
+                                                                                              : ::GetLastError();
+}
+
+ReplacementSteps g_realSteps;
+ReplacementSteps* g_currentSteps = &g_realSteps;
 
 std::wstring FolderOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
     if (slash == std::wstring::npos) return L".";
     if (slash == 0) return path.substr(0, 1);
     return path.substr(0, slash);
-}
-
-// A fresh, empty, uniquely named file in the folder.
-DWORD MakeTemporaryFile(const std::wstring& folder, std::wstring& path) {
-    wchar_t name[MAX_PATH] = {};
-    if (::GetTempFileNameW(folder.c_str(), L"kvr", 0, name) == 0) return ::GetLastError();
-    path = name;
-    return ERROR_SUCCESS;
 }
 
 bool WriteAll(HANDLE file, const std::string& content) {
@@ -45,26 +68,11 @@ bool WriteAll(HANDLE file, const std::string& content) {
     return true;
 }
 
-// The owner of a file, in a descriptor from the local heap; none when it
-// cannot be read.
-unique_hlocal ReadOwner(const std::wstring& path) {
-    DWORD needed = 0;
-    ::GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, nullptr, 0, &needed);
-    if (needed == 0) return unique_hlocal();
-    unique_hlocal descriptor(::LocalAlloc(LPTR, needed));
-    if (!descriptor || !::GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, descriptor.get(), needed,
-                                           &needed)) {
-        return unique_hlocal();
-    }
-    return descriptor;
-}
-
-bool SameOwner(PSECURITY_DESCRIPTOR a, PSECURITY_DESCRIPTOR b) {
-    PSID first = nullptr;
-    PSID second = nullptr;
-    BOOL defaulted = FALSE;
-    return a && b && ::GetSecurityDescriptorOwner(a, &first, &defaulted) &&
-           ::GetSecurityDescriptorOwner(b, &second, &defaulted) && first && second && ::EqualSid(first, second);
+DWORD SetAttributesOf(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO info{};  // zero times stay as they are
+    info.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof(info)) ? ERROR_SUCCESS
+                                                                                   : ::GetLastError();
 }
 
 // SeRestorePrivilege for one owner write: an owner other than the caller
@@ -101,55 +109,121 @@ private:
 
 }  // namespace
 
+DWORD ReplacementSteps::MakeTemporary(const std::wstring& folder, std::wstring& path) {
+    wchar_t name[MAX_PATH] = {};
+    if (::GetTempFileNameW(folder.c_str(), kTemporaryPrefix, 0, name) == 0) return ::GetLastError();
+    path = name;
+    return ERROR_SUCCESS;
+}
+
+DWORD ReplacementSteps::WriteContent(const std::wstring& temporary, const std::string& content) {
+    unique_hfile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file || !WriteAll(file.get(), content)) return ::GetLastError();
+    return ERROR_SUCCESS;
+}
+
+DWORD ReplacementSteps::OpenTemporary(const std::wstring& temporary, unique_hfile& file) {
+    // Nobody else may write, rename or delete it from here on; the rights
+    // are fixed now, so the access list it takes later cannot lock this
+    // process out.
+    const DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC;
+    file.reset(::CreateFileW(temporary.c_str(), access | WRITE_OWNER, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // Without the right to give it an owner the file still takes the content.
+    if (!file && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        file.reset(::CreateFileW(temporary.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    }
+    return file ? ERROR_SUCCESS : ::GetLastError();
+}
+
+DWORD ReplacementSteps::Flush(HANDLE file) {
+    return ::FlushFileBuffers(file) ? ERROR_SUCCESS : ::GetLastError();
+}
+
+DWORD ReplacementSteps::CopySecurity(const std::wstring& target, HANDLE file, bool& ownerKept) {
+    const SECURITY_INFORMATION kept = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    ::GetFileSecurityW(target.c_str(), kept, nullptr, 0, &needed);
+    if (needed == 0) return ::GetLastError();
+    unique_hlocal descriptor(::LocalAlloc(LPTR, needed));
+    if (!descriptor) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!::GetFileSecurityW(target.c_str(), kept, descriptor.get(), needed, &needed)) return ::GetLastError();
+    // Written as read, control flags included: nothing is inherited anew.
+    if (!::SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.get())) return ::GetLastError();
+    ownerKept = ::SetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, descriptor.get()) != FALSE;
+    if (!ownerKept) {
+        RestorePrivilege privilege;
+        ownerKept = privilege.enabled() &&
+                    ::SetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, descriptor.get()) != FALSE;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD ReplacementSteps::CopyAttributes(DWORD targetAttributes, HANDLE file) {
+    return SetAttributesOf(file, targetAttributes & kKeptAttributes);
+}
+
+DWORD ReplacementSteps::MoveOverTarget(HANDLE file, const std::wstring& target, bool replace) {
+    DWORD error = ERROR_NOT_SUPPORTED;
+    // Where the system knows it, the one rename also replaces a read-only
+    // file; elsewhere the plain rename is the one there is.
+    if (replace) error = Rename(file, target, kFileRenameInfoEx, kReplaceIgnoringReadOnly);
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+        error == ERROR_CALL_NOT_IMPLEMENTED) {
+        error = Rename(file, target, FileRenameInfo, replace ? 1 : 0);
+    }
+    if (error) return error;
+    // The new name reaches the disk before the caller goes on.
+    ::FlushFileBuffers(file);
+    return ERROR_SUCCESS;
+}
+
+ReplacementSteps& CurrentReplacementSteps() { return *g_currentSteps; }
+
+ScopedReplacementSteps::ScopedReplacementSteps(ReplacementSteps& steps) : previous_(g_currentSteps) {
+    g_currentSteps = &steps;
+}
+
+ScopedReplacementSteps::~ScopedReplacementSteps() { g_currentSteps = previous_; }
+
 FileReplacement::FileReplacement(std::wstring target) : target_(std::move(target)), folder_(FolderOf(target_)) {}
 
-FileReplacement::~FileReplacement() {
-    RemoveQuietly(temporary_);
-    RemoveQuietly(backup_);
-}
+FileReplacement::~FileReplacement() { RemoveTemporary(); }
 
-void FileReplacement::RemoveQuietly(std::wstring& path) {
-    if (path.empty()) return;
+void FileReplacement::RemoveTemporary() {
+    if (temporary_.empty()) return;
     const LastErrorKeeper keeper;
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(path.c_str());
-    path.clear();
+    ::SetFileAttributesW(temporary_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(temporary_.c_str());
+    temporary_.clear();
 }
 
-DWORD FileReplacement::Fail(const wchar_t* call, DWORD error) {
-    failedCall_ = call;
+DWORD FileReplacement::Fail(const wchar_t* step, DWORD error) {
+    failedCall_ = step;
     ::SetLastError(error);
     return error;
 }
 
 DWORD FileReplacement::Prepare() {
-    RemoveQuietly(temporary_);
-    const DWORD error = MakeTemporaryFile(folder_, temporary_);
+    RemoveTemporary();
+    const DWORD error = CurrentReplacementSteps().MakeTemporary(folder_, temporary_);
     return error ? Fail(L"GetTempFileNameW", error) : ERROR_SUCCESS;
 }
 
 DWORD FileReplacement::Write(const std::string& content) {
     if (temporary_.empty()) return Fail(L"GetTempFileNameW", ERROR_INVALID_HANDLE);
-    unique_hfile file(::CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                    FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return Fail(L"CreateFileW", ::GetLastError());
-    if (!WriteAll(file.get(), content)) return Fail(L"WriteFile", ::GetLastError());
-    return ERROR_SUCCESS;
-}
-
-DWORD FileReplacement::Flush() {
-    // Whoever wrote the content may have used a stream; the data reach the
-    // disk before the file takes the target's place.
-    unique_hfile file(::CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return Fail(L"CreateFileW", ::GetLastError());
-    if (!::FlushFileBuffers(file.get())) return Fail(L"FlushFileBuffers", ::GetLastError());
-    return ERROR_SUCCESS;
+    const DWORD error = CurrentReplacementSteps().WriteContent(temporary_, content);
+    return error ? Fail(L"WriteFile", error) : ERROR_SUCCESS;
 }
 
 DWORD FileReplacement::Commit() {
     if (temporary_.empty()) return Fail(L"GetTempFileNameW", ERROR_INVALID_HANDLE);
-    if (const DWORD error = Flush()) return error;
+    ReplacementSteps& steps = CurrentReplacementSteps();
+    unique_hfile file;
+    if (const DWORD error = steps.OpenTemporary(temporary_, file)) return Fail(L"CreateFileW", error);
+    if (const DWORD error = steps.Flush(file.get())) return Fail(L"FlushFileBuffers", error);
 
     const DWORD before = ::GetFileAttributesW(target_.c_str());
     if (before == INVALID_FILE_ATTRIBUTES) {
@@ -157,67 +231,61 @@ DWORD FileReplacement::Commit() {
         if (error != ERROR_FILE_NOT_FOUND) return Fail(L"GetFileAttributesW", error);
         // Nothing to keep: the new file simply takes the name (and fails if
         // another one took it meanwhile).
-        if (!::MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            return Fail(L"MoveFileExW", ::GetLastError());
+        if (const DWORD moved = steps.MoveOverTarget(file.get(), target_, false)) {
+            return Fail(L"SetFileInformationByHandle", moved);
         }
         temporary_.clear();
         return ERROR_SUCCESS;
     }
-    const unique_hlocal owner = ReadOwner(target_);
-    if (const DWORD error = Swap()) return error;
-    KeepAttributes(before);
-    KeepOwner(owner.get());
+    return Finish(file.get(), before);
+}
+
+DWORD FileReplacement::Finish(HANDLE file, DWORD targetAttributes) {
+    ReplacementSteps& steps = CurrentReplacementSteps();
+    bool ownerKept = true;
+    if (const DWORD error = steps.CopySecurity(target_, file, ownerKept)) {
+        return Fail(L"SetKernelObjectSecurity", error);
+    }
+    if (const DWORD error = steps.CopyAttributes(targetAttributes, file)) {
+        SetAttributesOf(file, FILE_ATTRIBUTE_NORMAL);
+        return Fail(L"SetFileInformationByHandle", error);
+    }
+    DWORD error = steps.MoveOverTarget(file, target_, true);
+    if (error == ERROR_ACCESS_DENIED && (targetAttributes & FILE_ATTRIBUTE_READONLY)) {
+        // A system that cannot ignore the bit in the rename: it is off only
+        // for the rename, and the new file carries it already.
+        if (::SetFileAttributesW(target_.c_str(), targetAttributes & ~FILE_ATTRIBUTE_READONLY)) {
+            error = steps.MoveOverTarget(file, target_, true);
+            if (error) {
+                const LastErrorKeeper keeper;
+                ::SetFileAttributesW(target_.c_str(), targetAttributes);
+            }
+        }
+    }
+    if (error) {
+        // Writable again for another attempt, and for its removal.
+        SetAttributesOf(file, FILE_ATTRIBUTE_NORMAL);
+        return Fail(L"SetFileInformationByHandle", error);
+    }
+    temporary_.clear();
+    ownerKept_ = ownerKept;
     return ERROR_SUCCESS;
 }
 
-DWORD FileReplacement::Swap() {
-    // With a backup name ReplaceFileW never leaves the target's name empty:
-    // either both files keep their names, or the former file stands under the
-    // backup name and is moved back.
-    RemoveQuietly(backup_);
-    if (const DWORD error = MakeTemporaryFile(folder_, backup_)) return Fail(L"GetTempFileNameW", error);
-    ::DeleteFileW(backup_.c_str());
-    if (::ReplaceFileW(target_.c_str(), temporary_.c_str(), backup_.c_str(), 0, nullptr, nullptr)) {
-        temporary_.clear();
-        RemoveQuietly(backup_);
-        return ERROR_SUCCESS;
-    }
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
-        ::GetFileAttributesW(target_.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        ::MoveFileExW(backup_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH);
-    }
-    // Left under the backup name only if it could not be moved back: then it
-    // is the one copy of the former content and must stay, under a name the
-    // caller can report.
-    if (::GetFileAttributesW(target_.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        formerContent_ = backup_;
-        backup_.clear();
-    }
-    RemoveQuietly(backup_);
-    return Fail(L"ReplaceFileW", error);
-}
-
-void FileReplacement::KeepOwner(PSECURITY_DESCRIPTOR before) {
-    // ReplaceFileW keeps the DACL, but the file takes the owner of whoever
-    // made the replacement.
-    const LastErrorKeeper keeper;
-    const unique_hlocal after = ReadOwner(target_);
-    ownerKept_ = !before || SameOwner(before, after.get());
-    if (!ownerKept_) {
-        ownerKept_ = ::SetFileSecurityW(target_.c_str(), OWNER_SECURITY_INFORMATION, before) != FALSE;
-        if (!ownerKept_) {
-            RestorePrivilege privilege;
-            ownerKept_ = privilege.enabled() &&
-                         ::SetFileSecurityW(target_.c_str(), OWNER_SECURITY_INFORMATION, before) != FALSE;
-        }
-    }
-}
-
-void FileReplacement::KeepAttributes(DWORD before) {
-    const DWORD after = ::GetFileAttributesW(target_.c_str());
-    if (after == INVALID_FILE_ATTRIBUTES || (after & kKeptAttributes) == (before & kKeptAttributes)) return;
-    ::SetFileAttributesW(target_.c_str(), (after & ~kKeptAttributes) | (before & kKeptAttributes));
+unsigned FileReplacement::RemoveLeftovers(const std::wstring& folder) {
+    const std::wstring pattern = folder + L"\\" + kTemporaryPrefix + L"*.tmp";
+    WIN32_FIND_DATAW found{};
+    const unique_hfind search(::FindFirstFileW(pattern.c_str(), &found));
+    if (!search) return 0;
+    unsigned removed = 0;
+    do {
+        // Plain files only: a folder or a link of that name is not ours.
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const std::wstring path = folder + L"\\" + found.cFileName;
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (::DeleteFileW(path.c_str())) ++removed;
+    } while (::FindNextFileW(search.get(), &found));
+    return removed;
 }
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #include "hosts/HostsFileChecker.h"
 
+#include "common/FileReplacement.h"
 #include "hosts/OwnershipTaker.h"
 #include "log/KvQmtLog.h"
 
@@ -37,7 +38,8 @@ int HostsFileChecker::RepairWithPermissions() {
     SecurityAttributes etcFolder;
     SecurityAttributes hostsFile;
     int result = 2;
-    if (SetPermission(etcFolder, hostsFile, Administrator)) {
+    // What a repair that died recorded would be recorded over otherwise.
+    if (RestoreInterruptedRepair() && SetPermission(etcFolder, hostsFile, Administrator)) {
         result = hostsFix_->fixHostsFile();
         if (!SetPermission(etcFolder, hostsFile, Restore)) result = 2;
     }
@@ -47,6 +49,82 @@ int HostsFileChecker::RepairWithPermissions() {
     }
     privileges_.reset();
     return result;
+}
+
+bool HostsFileChecker::RestoreInterruptedRepair() {
+    const wchar_t* const kFunction = L"HostsFileChecker::RestoreInterruptedRepair";
+    RepairRecord record;
+    bool restored = true;
+    switch (record.Load()) {
+        case RepairRecord::Loaded:
+            LogMessage(KvQmtLogging::LogWarning, L"%s: A repair did not finish; putting back %s and %s", kFunction,
+                       record.etcPath.c_str(), record.hostsPath.c_str());
+            restored = RestoreRecorded(record);
+            if (restored && RepairRecord::Remove()) {
+                LogMessage(KvQmtLogging::LogInfo, L"%s: The etc folder and the hosts file are as they were",
+                           kFunction);
+            } else {
+                LogMessage(KvQmtLogging::LogFatal, L"%s: Not everything could be put back; the record is kept",
+                           kFunction);
+                restored = false;
+            }
+            break;
+        case RepairRecord::Refused:
+            // Nothing that record says is done; it must not stand in the
+            // way of the record of this repair either.
+            RepairRecord::Remove();
+            break;
+        default:
+            break;
+    }
+    const std::wstring etcPath = hostsFix_->path().directory();
+    if (!etcPath.empty()) {
+        if (const unsigned removed = kv::FileReplacement::RemoveLeftovers(etcPath)) {
+            LogMessage(KvQmtLogging::LogInfo, L"%s: Removed %u temporary files left in %s", kFunction, removed,
+                       etcPath.c_str());
+        }
+    }
+    return restored;
+}
+
+bool HostsFileChecker::RestoreRecorded(const RepairRecord& record) {
+    SecurityAttributes etcFolder;
+    SecurityAttributes hostsFile;
+    if (!etcFolder.LoadFromBytes(record.etcSecurity.data(), record.etcSecurity.size()) ||
+        !hostsFile.LoadFromBytes(record.hostsSecurity.data(), record.hostsSecurity.size())) {
+        return false;
+    }
+    // In the order of the restore phase: attributes, folder, file.
+    savedReadOnly_ = (record.hostsAttributes & kReadOnly) != 0;
+    savedHidden_ = (record.hostsAttributes & kHidden) != 0;
+    savedSystem_ = (record.hostsAttributes & kSystem) != 0;
+    const File hosts(record.hostsPath);
+    bool restored = IsGone(record.hostsPath) || SetHostsFileAttributes(hosts, Restore);
+    restored = (IsGone(record.etcPath) || RestoreObject(etcFolder, record.etcPath.c_str())) && restored;
+    return (IsGone(record.hostsPath) || RestoreObject(hostsFile, record.hostsPath.c_str())) && restored;
+}
+
+bool HostsFileChecker::IsGone(const std::wstring& path) {
+    const wchar_t* const kFunction = L"HostsFileChecker::IsGone";
+    // What no longer exists has nothing to be put back, and must not keep
+    // every later repair waiting for it.
+    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+    LogMessage(KvQmtLogging::LogWarning, L"%s: %s no longer exists, nothing to put back", kFunction, path.c_str());
+    return true;
+}
+
+bool HostsFileChecker::Record(const SecurityAttributes& etcFolder, const SecurityAttributes& hostsFile,
+                              const std::wstring& etcPath, const File& hosts) {
+    RepairRecord record;
+    record.etcPath = etcPath;
+    record.etcSecurity = etcFolder.Bytes();
+    record.hostsPath = hosts.path();
+    record.hostsSecurity = hostsFile.Bytes();
+    const DWORD attributes = ::GetFileAttributesW(hosts.path().c_str());
+    record.hostsAttributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
+    return record.Save();
 }
 
 ProcessPrivileges& HostsFileChecker::privileges() {
@@ -101,6 +179,10 @@ bool HostsFileChecker::SetAdministratorPermission(SecurityAttributes& etcFolder,
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to get SA etc or hosts file", kFunction);
         return false;
     }
+    if (!Record(etcFolder, hostsFile, etcPath, hosts)) {
+        LogMessage(KvQmtLogging::LogError, L"%s: Nothing is changed without a record to undo it", kFunction);
+        return false;
+    }
     std::wstring sddl;
     BuildEtcFolderSddl(sddl);
     SecurityAttributes fixed;
@@ -141,7 +223,10 @@ void HostsFileChecker::UndoAdministrator(SecurityAttributes& etcFolder, Security
                                          const std::wstring& etcPath, const File& hosts, int reached) {
     // Logs under the name of its caller, HostsFileChecker::SetPermission.
     const wchar_t* const kFunction = L"HostsFileChecker::SetPermission";
-    if (reached == NothingChanged) return;
+    if (reached == NothingChanged) {
+        RepairRecord::Remove();
+        return;
+    }
     // Newest change first, as the restore phase does; a step never taken
     // is not undone.
     bool undone = true;
@@ -150,7 +235,7 @@ void HostsFileChecker::UndoAdministrator(SecurityAttributes& etcFolder, Security
         undone = UndoObject(hostsFile, hosts.path().c_str(), reached >= HostsFileFixed) && undone;
     }
     undone = UndoObject(etcFolder, etcPath.c_str(), reached >= EtcFolderFixed) && undone;
-    if (undone) {
+    if (undone && RepairRecord::Remove()) {
         LogMessage(KvQmtLogging::LogInfo, L"%s: The changes made so far have been undone", kFunction);
     } else {
         LogMessage(KvQmtLogging::LogFatal, L"%s: The changes made so far could not all be undone", kFunction);
@@ -204,7 +289,8 @@ bool HostsFileChecker::SetOriginalPermission(SecurityAttributes& etcFolder, Secu
     } else {
         LogMessage(KvQmtLogging::LogError, L"%s: Failed to fix attributes of hosts file", kFunction);
     }
-    return restored && etcRestored && hostsRestored;
+    // Kept while anything is not back, for the next run to try again.
+    return restored && etcRestored && hostsRestored && RepairRecord::Remove();
 }
 
 bool HostsFileChecker::SetSddlAttributes(SecurityAttributes& attributes, const wchar_t* path) {

@@ -5,7 +5,9 @@
 // hidden and system attributes; the second puts the attributes and then the
 // recorded DACLs and owners back. A first phase that fails part-way undoes
 // what it did; privileges enabled for either phase are put back when the
-// repair ends.
+// repair ends. What the first phase found is recorded before it changes
+// anything (RepairRecord), so that a repair whose process died in between
+// is undone by the next one.
 #include <windows.h>
 
 #include <memory>
@@ -14,6 +16,7 @@
 #include "hosts/File.h"
 #include "hosts/HostsFix.h"
 #include "hosts/OwnershipTaker.h"
+#include "hosts/RepairRecord.h"
 #include "hosts/SecurityAttributes.h"
 
 class HostsFileChecker {
@@ -38,6 +41,11 @@ public:
     // and the second is not run).
     int RepairWithPermissions();
 
+    // Puts back what a repair that died left changed, as its record says,
+    // and removes the temporary files it left in the etc folder. False when
+    // something could not be put back (the record then stays).
+    bool RestoreInterruptedRepair();
+
     // Both phases take the same two holders, which the first fills.
     bool SetPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile, int phase);
     bool SetSddlAttributes(SecurityAttributes& attributes, const wchar_t* path);
@@ -53,6 +61,10 @@ public:
 private:
     bool SetAdministratorPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
                                     const std::wstring& etcPath, const File& hosts);
+    bool Record(const SecurityAttributes& etcFolder, const SecurityAttributes& hostsFile,
+                const std::wstring& etcPath, const File& hosts);
+    bool RestoreRecorded(const RepairRecord& record);
+    static bool IsGone(const std::wstring& path);
     bool SetOriginalPermission(SecurityAttributes& etcFolder, SecurityAttributes& hostsFile,
                                const std::wstring& etcPath, const File& hosts);
     // Puts the recorded DACL and owner back on an object, as the second

@@ -52,9 +52,10 @@ int HostsFix::processContent(const LineList& lines) {
         return 0;
     }
     // The rewrite is only started when the former content is safe in the
-    // backup.
+    // backup, which is replaced in one step too: a former backup stays
+    // whole until the new one is.
     const std::wstring backupPath = path_.backupFilePath();
-    if (File(backupPath).setContent(lines) != 0) {
+    if (!replaceContent(backupPath, lines)) {
         LogMessage(KvQmtLogging::LogError, L"%s: Cannot save backup to %s", kFunction, backupPath.c_str());
         LogMessage(KvQmtLogging::LogError, L"%s: Hosts file is left unchanged without a backup", kFunction);
         return 2;
@@ -70,30 +71,26 @@ int HostsFix::processContent(const LineList& lines) {
 
 int HostsFix::writeLines(const File& file, const LineList& lines) const { return file.setContent(lines); }
 
-bool HostsFix::replaceContent(const std::wstring& hostsPath, const LineList& lines) const {
+bool HostsFix::replaceContent(const std::wstring& path, const LineList& lines) const {
     const wchar_t* const kFunction = L"HostsFix::replaceContent";
-    // The new content goes into a file of its own that takes the hosts
-    // file's place in one step, keeping its access list, owner and
-    // attributes: a failure at any point leaves the hosts file as it was.
-    kv::FileReplacement replacement(hostsPath);
+    // The new content goes into a file of its own that takes the file's
+    // place in one rename, with its access list, owner and attributes: a
+    // failure or a crash at any point leaves the file as it was.
+    kv::FileReplacement replacement(path);
     if (const DWORD error = replacement.Prepare()) {
         LogMessage(KvQmtLogging::LogError, L"%s: %s beside %s failed with error %lu", kFunction,
-                   replacement.FailedCall(), hostsPath.c_str(), error);
+                   replacement.FailedCall(), path.c_str(), error);
         return false;
     }
     if (writeLines(File(replacement.TemporaryPath()), lines) != 0) return false;
     if (const DWORD error = replacement.Commit()) {
         LogMessage(KvQmtLogging::LogError, L"%s: %s for %s failed with error %lu", kFunction, replacement.FailedCall(),
-                   hostsPath.c_str(), error);
-        if (!replacement.FormerContentPath().empty()) {
-            LogMessage(KvQmtLogging::LogError, L"%s: The former content of %s is kept in %s", kFunction,
-                       hostsPath.c_str(), replacement.FormerContentPath().c_str());
-        }
+                   path.c_str(), error);
         return false;
     }
     // Left to the restore phase, which writes the recorded owner back.
     if (!replacement.OwnerKept()) {
-        LogMessage(KvQmtLogging::LogDebug, L"%s: %s carries a new owner for now", kFunction, hostsPath.c_str());
+        LogMessage(KvQmtLogging::LogDebug, L"%s: %s carries a new owner for now", kFunction, path.c_str());
     }
     return true;
 }

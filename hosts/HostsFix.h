@@ -24,14 +24,14 @@ public:
     int processContent(const LineList& lines);
 
 protected:
-    // Writes lines into a file; the hosts rewrite writes through it into the
-    // temporary file that then replaces the hosts file.
+    // Writes lines into a file; the backup and the rewrite write through it
+    // into the temporary file that then replaces the backup or the hosts file.
     virtual int writeLines(const File& file, const LineList& lines) const;
 
 private:
     // Logs under the name of its caller, passed in.
     bool exists(const std::wstring& hostsPath, const wchar_t* caller) const;
-    bool replaceContent(const std::wstring& hostsPath, const LineList& lines) const;
+    bool replaceContent(const std::wstring& path, const LineList& lines) const;
 
     HostsPath path_;
     ContentAnalyzer analyzer_;

@@ -57,8 +57,13 @@ HostsResult FixFile() { return FixFileInternal(nullptr, 0); }
 
 HostsResult FixFile(const wchar_t* const* patterns, size_t count) { return FixFileInternal(patterns, count); }
 
+bool RestoreAfterInterruptedRepair() { return HostsFileChecker().RestoreInterruptedRepair(); }
+
 bool FixHosts() {
     const wchar_t* const kFunction = L"FixHosts";
+    // Before the file is even looked at: a repair that died may have left
+    // it and its folder opened up.
+    RestoreAfterInterruptedRepair();
     if (HostsFileNeedsRepair() != HostsResult::NeedsRepair) {
         // A file that could not be read is not in the way of the install either.
         LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts are OK", kFunction);

@@ -11,6 +11,11 @@ enum class HostsResult : int {
     Error = 4,        // the file could not be read or written, or a permission phase failed
 };
 
+// Puts back the access lists, owners and attributes that a repair whose
+// process died left changed, and removes its temporary files. FixHosts and
+// FixFile do it first; false when something could not be put back.
+bool RestoreAfterInterruptedRepair();
+
 // Whether the fresh install may go on: true when the hosts file is healthy,
 // could not be read, or was repaired; false when a needed repair failed.
 bool FixHosts();

@@ -55,6 +55,30 @@ bool SecurityAttributes::LoadFromSddl(const wchar_t* text, bool keepInheritance)
     return security.SetDescriptorControl(descriptor_.get(), SE_DACL_PROTECTED, SE_DACL_PROTECTED) != FALSE;
 }
 
+bool SecurityAttributes::LoadFromBytes(const BYTE* bytes, size_t size) {
+    Release();
+    PSECURITY_DESCRIPTOR source = const_cast<BYTE*>(bytes);
+    if (!bytes || size == 0 || !::IsValidSecurityDescriptor(source) ||
+        ::GetSecurityDescriptorLength(source) > size || !AllocateRecord()) {
+        Release();
+        return false;
+    }
+    const DWORD length = ::GetSecurityDescriptorLength(source);
+    Adopt(::LocalAlloc(LPTR, length));
+    if (!descriptor_) {
+        Release();
+        return false;
+    }
+    ::CopyMemory(descriptor_.get(), bytes, length);
+    return true;
+}
+
+std::vector<BYTE> SecurityAttributes::Bytes() const {
+    if (!descriptor_) return std::vector<BYTE>();
+    const BYTE* bytes = static_cast<const BYTE*>(descriptor_.get());
+    return std::vector<BYTE>(bytes, bytes + ::GetSecurityDescriptorLength(descriptor_.get()));
+}
+
 bool SecurityAttributes::ApplyToFile(const wchar_t* path) const {
     if (empty() || !descriptor_ || !path) return false;
     return CurrentSecurityOperations().WriteFileSecurity(path, DACL_SECURITY_INFORMATION, descriptor_.get()) !=

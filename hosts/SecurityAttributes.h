@@ -5,6 +5,8 @@
 // failed load leaves it empty.
 #include <windows.h>
 
+#include <vector>
+
 #include "common/UniqueHandle.h"
 
 class SecurityAttributes {
@@ -18,6 +20,11 @@ public:
     bool LoadFromFile(const wchar_t* path);
     // keepInheritance false marks the DACL protected from inherited entries.
     bool LoadFromSddl(const wchar_t* text, bool keepInheritance);
+    // A copy of a self-relative descriptor kept elsewhere; false when it is
+    // not a valid one of at most size bytes.
+    bool LoadFromBytes(const BYTE* bytes, size_t size);
+    // The descriptor's bytes, to be kept elsewhere; empty when the holder is.
+    std::vector<BYTE> Bytes() const;
     // Writes the holder's DACL to the file or folder.
     bool ApplyToFile(const wchar_t* path) const;
     void Release();

@@ -89,12 +89,6 @@ bool WriteContentToFile(const std::wstring& path, const std::string& content) {
                    path.c_str(), static_cast<int>(error), replacement.FailedCall());
         ::Sleep(kFileOpenRetryDelayMs);
     }
-    // A cache whose former content could not be moved back stays readable
-    // only under that name, even when a retry then put the new one in place.
-    if (!replacement.FormerContentPath().empty()) {
-        LogMessage(KvQmtLogging::LogWarning, L"%s: The former content of %s is kept in %s", kFunction, path.c_str(),
-                   replacement.FormerContentPath().c_str());
-    }
     if (error) {
         LogMessage(KvQmtLogging::LogWarning, L"%s: Failed to open %s, exiting", kFunction, path.c_str());
         return false;

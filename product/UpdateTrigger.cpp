@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "common/FileReplacement.h"
 #include "common/UniqueHandle.h"
 #include "log/KvQmtLog.h"
+#include "product/CacheFolderCheck.h"
 #include "product/GuardedDelayLoadInit.h"
 #include "product/QmtIpcImports.h"
 #include "product/TextFileIo.h"
@@ -66,7 +68,8 @@ bool MakePackagesToIgnoreThrottling(std::string& content) {
 
 bool ModifyVRKSCache() {
     const wchar_t* const kFunction = L"ModifyVRKSCache";
-    const std::wstring path = GetFolderPath() + kPackageCacheSubPath;
+    const std::wstring root = GetFolderPath();
+    const std::wstring path = root + kPackageCacheSubPath;
     LogMessage(KvQmtLogging::LogInfo, L"%s: Modifying %s", kFunction, path.c_str());
 
     {
@@ -78,6 +81,19 @@ bool ModifyVRKSCache() {
             LogMessage(KvQmtLogging::LogInfo, L"%s: %s does not exist", kFunction, path.c_str());
             return false;
         }
+    }
+
+    // Where every account may create folders: nothing is edited in a
+    // folder another account made or can swap.
+    if (!CacheLocationIsSafe(root, kPackageCacheSubPath)) {
+        LogMessage(KvQmtLogging::LogError, L"%s: %s is not edited", kFunction, path.c_str());
+        return false;
+    }
+    // What an edit that died left behind.
+    const std::wstring folder = path.substr(0, path.rfind(L'\\'));
+    if (const unsigned removed = kv::FileReplacement::RemoveLeftovers(folder)) {
+        LogMessage(KvQmtLogging::LogInfo, L"%s: Removed %u temporary files left in %s", kFunction, removed,
+                   folder.c_str());
     }
 
     std::string content = ReadTextFile(path);

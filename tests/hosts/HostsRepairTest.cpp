@@ -6,6 +6,7 @@
 #include "common/UniqueHandle.h"
 #include "hosts/HostsFileChecker.h"
 #include "hosts/HostsRepair.h"
+#include "hosts/RepairRecord.h"
 #include "tests/hosts/HostsLocationFixture.h"
 #include "tests/hosts/RecordingSecurity.h"
 
@@ -28,6 +29,10 @@ const std::string kSeeded =
     "\t0.0.0.0 KVANTOR.example # blocked\n"
     "10.0.0.7 caf\xe9.intranet\n"
     "127.0.0.1 localhost # k-vantor mirror\n";
+const std::string kSeededBackup =
+    "# hosts of this machine\r\n127.0.0.1 localhost\r\n127.0.0.1 k-vantor-update\r\n"
+    "\t0.0.0.0 KVANTOR.example # blocked\r\n10.0.0.7 caf\xe9.intranet\r\n"
+    "127.0.0.1 localhost # k-vantor mirror\r\n";
 const std::string kSeededRepaired =
     "# hosts of this machine\r\n127.0.0.1 localhost\r\n10.0.0.7 caf\xe9.intranet\r\n"
     "127.0.0.1 localhost # k-vantor mirror\r\n";
@@ -39,6 +44,8 @@ protected:
         ConfigureTestLog(L"hosts_repair");
     }
     void TearDown() override {
+        // A test that stopped half-way leaves no record for the next one.
+        RepairRecord::Remove();
         security_.reset();
         HostsLocationFixture::TearDown();
     }
@@ -66,10 +73,7 @@ TEST_F(HostsRepairTest, RemovesOnlyTheMakersLinesAndBacksUpTheLinesAsRead) {
         std::string backup;
     };
     const Case cases[] = {
-        {"LF lines with a final terminator", kSeeded, kSeededRepaired,
-         "# hosts of this machine\r\n127.0.0.1 localhost\r\n127.0.0.1 k-vantor-update\r\n"
-         "\t0.0.0.0 KVANTOR.example # blocked\r\n10.0.0.7 caf\xe9.intranet\r\n"
-         "127.0.0.1 localhost # k-vantor mirror\r\n"},
+        {"LF lines with a final terminator", kSeeded, kSeededRepaired, kSeededBackup},
         {"CR LF lines without a final terminator", "a.b 1\r\n0.0.0.0 kvantor\r\n   #x kvantor\r\nlast",
          "a.b 1\r\n   #x kvantor\r\nlast", "a.b 1\r\n0.0.0.0 kvantor\r\n   #x kvantor\r\nlast"},
         {"every line corrupted, final terminator", "1.1.1.1 kvantor\n2.2.2.2 k-vantor\n", "",
@@ -355,29 +359,85 @@ TEST_F(HostsRepairTest, AFileThatCannotBeWrittenIsLeftWhole) {
     EXPECT_NE(std::string::npos, ReadBytes(backup()).find("k-vantor-update"));
 }
 
-// Writes part of the new content and then fails, as a full disk would.
+// Writes part of the new content and then fails, as a full disk would, at
+// the given call (the backup is the first, the hosts file the second).
 class FailingPartWay : public HostsFix {
 public:
-    mutable std::wstring target;
+    explicit FailingPartWay(size_t failingCall) : failingCall_(failingCall) {}
+    mutable std::vector<std::wstring> targets;
 
 protected:
     int writeLines(const File& file, const LineList& lines) const override {
-        target = file.path();
+        targets.push_back(file.path());
+        if (targets.size() != failingCall_) return HostsFix::writeLines(file, lines);
         file.setContent(LineList(lines.begin(), lines.begin() + 1));
         return 3;
     }
+
+private:
+    size_t failingCall_;
 };
 
-TEST_F(HostsRepairTest, AWriteThatFailsPartWayLeavesTheFileByteIdentical) {
-    fake();
-    WriteBytes(hosts(), kSeeded);
-    FailingPartWay* fix = new FailingPartWay();
-    HostsFileChecker checker{std::unique_ptr<HostsFix>(fix)};
-    EXPECT_EQ(2, checker.RepairWithPermissions());
-    EXPECT_EQ(kSeeded, ReadBytes(hosts()));
-    EXPECT_NE(std::string::npos, ReadBytes(backup()).find("k-vantor-update"));
-    EXPECT_NE(hosts(), fix->target);
-    EXPECT_FALSE(Exists(fix->target));
+TEST_F(HostsRepairTest, TheBackupAndTheFileAreEachReplacedWholeOrNotAtAll) {
+    struct Case {
+        const char* why;
+        size_t failingCall;
+        int result;
+        size_t replaced;  // backup, then the file
+    };
+    const Case cases[] = {
+        {"the backup's write fails", 1, 2, 0},
+        {"the file's write fails", 2, 2, 1},
+        {"nothing fails", 0, 1, 2},
+    };
+    const std::string formerBackup = "from an earlier repair\r\n";
+    for (const Case& c : cases) {
+        fake();
+        WriteBytes(hosts(), kSeeded);
+        WriteBytes(backup(), formerBackup);
+        FailingPartWay* fix = new FailingPartWay(c.failingCall);
+        HostsFileChecker checker{std::unique_ptr<HostsFix>(fix)};
+        EXPECT_EQ(c.result, checker.RepairWithPermissions()) << c.why;
+        EXPECT_EQ(c.replaced > 0 ? kSeededBackup : formerBackup, ReadBytes(backup())) << c.why;
+        EXPECT_EQ(c.replaced > 1 ? kSeededRepaired : kSeeded, ReadBytes(hosts())) << c.why;
+        for (const std::wstring& temporary : fix->targets) {
+            EXPECT_TRUE(temporary != hosts() && temporary != backup() && !Exists(temporary)) << c.why;
+        }
+        security_.reset();
+    }
+}
+
+TEST_F(HostsRepairTest, ARepairThatDiedIsUndoneByTheNextRunWhichRemovesItsTemporaryFiles) {
+    RecordingSecurity& security = fake();
+    // Its DACL is written only once the Administrators own it.
+    security.object(etc()).daclWritable = false;
+    WriteBytes(hosts(), "127.0.0.1 localhost\n");
+    const DWORD bits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    ASSERT_TRUE(::SetFileAttributesW(hosts().c_str(), bits));
+    {
+        // The process dies after opening everything up.
+        HostsFileChecker dying;
+        SecurityAttributes etcHolder;
+        SecurityAttributes hostsHolder;
+        ASSERT_TRUE(dying.SetPermission(etcHolder, hostsHolder, HostsFileChecker::Administrator));
+    }
+    const std::wstring leftovers[] = {etc() + L"\\kvr3F.tmp", etc() + L"\\kvr40.tmp"};
+    for (const std::wstring& leftover : leftovers) WriteBytes(leftover, "half");
+    ASSERT_NE(std::wstring(kEtcDacl), security.object(etc()).dacl);
+    ASSERT_TRUE(security.object(etc()).ownedByAdministrators);
+
+    EXPECT_TRUE(FixHosts());
+
+    EXPECT_EQ(std::wstring(kEtcDacl), security.object(etc()).dacl);
+    EXPECT_EQ(std::wstring(kHostsDacl), security.object(hosts()).dacl);
+    EXPECT_FALSE(security.object(etc()).ownedByAdministrators);
+    EXPECT_EQ(L"S-1-5-18", security.object(etc()).owner);
+    EXPECT_EQ(bits, ::GetFileAttributesW(hosts().c_str()) & kRhs);
+    for (const std::wstring& leftover : leftovers) EXPECT_FALSE(Exists(leftover));
+    // Undone once: the record is gone with it.
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, RepairRecord::kKey, 0, KEY_READ | KEY_WOW64_32KEY, &key));
 }
 
 TEST_F(HostsRepairTest, OwnPatternsReplaceTheAnalyzersListForOneCall) {

@@ -1,11 +1,16 @@
 // The package cache edit on real files under the prefix's common
 // application-data folder, with another process holding the file open
 // where a test needs it.
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "product/CacheFolderCheck.h"
 #include "product/TextFileIo.h"
 #include "product/UpdateTrigger.h"
 #include "tests/support/TestLog.h"
@@ -67,6 +72,8 @@ TEST_F(PackageCache, ThreeMarkersAreEditedInPlaceAtTheirLoggedOffsetsAndTheAttri
     const size_t second = content.find(kMarker, first + 1);
     const size_t third = content.find(kMarker, second + 1);
     ASSERT_TRUE(WriteBytes(cache_.path(), content));
+    // Left by an edit whose process died.
+    ASSERT_TRUE(WriteBytes(cache_.folder() + L"\\kvr7.tmp", "half"));
     const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     ASSERT_TRUE(::SetFileAttributesW(cache_.path().c_str(), hiddenSystem));
 
@@ -89,6 +96,44 @@ TEST_F(PackageCache, ThreeMarkersAreEditedInPlaceAtTheirLoggedOffsetsAndTheAttri
     EXPECT_TRUE(Contains(text, L"WriteContentToFile: File written to disk: " + cache_.path())) << text;
     // The temporary file became the cache: nothing else is left beside it.
     EXPECT_EQ(std::vector<std::wstring>{L"packages"}, triggertest::FilesIn(cache_.folder()));
+}
+
+// Links and owners as the platform under test does not keep them: one
+// component is a link, or one folder belongs to an ordinary user.
+class SwappableFolder : public CacheFolderChecks {
+public:
+    std::wstring link;
+    std::wstring userOwned;
+    bool IsReachedThroughLink(const std::wstring& path) override {
+        return path == link || CacheFolderChecks::IsReachedThroughLink(path);
+    }
+    bool ReadOwner(const std::wstring& path, kv::unique_hlocal& descriptor) override {
+        if (path != userOwned) return CacheFolderChecks::ReadOwner(path, descriptor);
+        return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:S-1-5-21-1-2-3-1001", SDDL_REVISION_1,
+                                                                      descriptor.put(), nullptr) != FALSE;
+    }
+};
+
+TEST_F(PackageCache, AFolderAnotherAccountMadeOrCanSwapIsRefused) {
+    const std::wstring maker = testsupport::CommonAppData() + L"\\K-Vantor";
+    // A link, or a folder of an ordinary user.
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {maker, L""}, {cache_.folder(), L""}, {cache_.path(), L""}, {L"", maker}, {L"", cache_.folder()},
+    };
+    const std::string content = "{\"" + kMarker + "\":1}";
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WriteBytes(cache_.path(), content));
+        SwappableFolder checks;
+        checks.link = c.first;
+        checks.userOwned = c.second;
+        ScopedCacheFolderChecks scope(checks);
+        const std::wstring refused = c.first + c.second;
+        EXPECT_FALSE(ModifyVRKSCache()) << refused;
+        EXPECT_EQ(content, ReadBytes(cache_.path())) << refused;
+        const std::wstring text = NewLog();
+        EXPECT_TRUE(Contains(text, L"CacheLocationIsSafe: " + refused + L" is")) << text;
+        EXPECT_TRUE(Contains(text, L"ModifyVRKSCache: " + cache_.path() + L" is not edited")) << text;
+    }
 }
 
 TEST_F(PackageCache, CacheWithoutMarkerIsNotRewrittenAndStillSucceeds) {
