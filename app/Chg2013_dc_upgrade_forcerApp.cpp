@@ -110,6 +110,9 @@ void Chg2013_dc_upgrade_forcerApp::RunJob() {
         SetExitCode(ExitCode::AnotherCopyRunning);
         return;
     }
+    // A repair whose process died left the hosts file's permissions open;
+    // they are put back before anything else, whichever road follows.
+    RestoreAfterInterruptedRepair();
 
     LoadTexts();
     m_isScanguard = NX_Helpers::GetInstalledSecurityAppID() == kScanguardAppId;
