@@ -7,6 +7,8 @@
 // DelayLoadError that GuardedDelayLoadInit turns into a result code.
 #include <windows.h>
 
+#include <delayimp.h>
+
 #include <cstddef>
 #include <string>
 
@@ -69,3 +71,12 @@ HMODULE FindAndLoadLibrary(const char* libraryName);
 // entries, so that the next call loads and resolves afresh. False when it
 // was not loaded.
 bool UnloadDelayLoadedLibrary(const DelayLoadDescriptor& descriptor);
+
+// The hook of the platform's on-first-use helper (__pfnDliNotifyHook2) for
+// the system libraries that only some roads need: each comes from the system
+// folder only, never from the folder the program was started from or lies
+// in, which a user may be able to write. When it cannot be loaded from
+// there, the hook raises the helper's own failure (kDelayLoadLibraryNotFound,
+// not continuable) rather than leave the helper to load it by its bare name.
+// Loads through the replaceable table of system calls.
+FARPROC WINAPI LoadSystemLibraryOnFirstUse(unsigned notification, PDelayLoadInfo info);
