@@ -2,8 +2,6 @@
 // before the entry point runs.
 #include <windows.h>
 
-#include <delayimp.h>
-
 #include "app/Chg2013_dc_upgrade_forcerApp.h"
 #include "product/DelayLoadResolver.h"
 

@@ -7,6 +7,7 @@
 // DelayLoadError that GuardedDelayLoadInit turns into a result code.
 #include <windows.h>
 
+// (MinGW's delayimp.h has no guard: include it through this header only.)
 #include <delayimp.h>
 
 #include <cstddef>

@@ -4,8 +4,6 @@
 // failure (its exit code is the exception's code) instead of the helper
 // loading the library by its bare name (exit code 0).
 #include <windows.h>
-
-#include <delayimp.h>
 #include <wtsapi32.h>
 
 #include "product/DelayLoadResolver.h"
