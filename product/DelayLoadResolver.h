@@ -63,9 +63,10 @@ std::string DelayLoadLookupKeyPath();
 // use; throws DelayLoadError.
 FARPROC ResolveDelayLoadedImport(const DelayLoadDescriptor& descriptor, size_t index);
 
-// The library beside this program, else at the full path stored in the
-// registry under the lookup location; never from the system's search path.
-// Null when neither loads.
+// The library beside this program when the maker signed it (else it is
+// skipped with a warning), otherwise at the full path stored in the registry
+// under the lookup location; never from the system's search path. Null when
+// neither loads.
 HMODULE FindAndLoadLibrary(const char* libraryName);
 
 // Releases a library loaded through descriptor and forgets its resolved

@@ -303,7 +303,8 @@ TEST(GuardedInit, OtherExceptionsPassOnAndLeaveTheGuardUsable) {
 // A system library that cannot come from the system folder is not looked
 // for anywhere else: the first call into it fails.
 TEST(SystemLibraryHook, FailedLoadFromTheSystemFolderFailsTheCallInsteadOfSearchingByName) {
-    kv::unique_handle probe = triggertest::StartProcess(L"\"" + WindowsPath(KV_SYSTEM_LIBRARY_PROBE_PATH) + L"\"");
+    const kv::unique_handle probe =
+        triggertest::StartProcess(L"\"" + WindowsPath(KV_SYSTEM_LIBRARY_PROBE_PATH) + L"\"");
     ASSERT_TRUE(probe);
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(probe.get(), 30000));
     DWORD exitCode = 0;

@@ -1,8 +1,7 @@
 // Started by the delay-load tests: with the program's hook in place and every
-// load through the replaceable table failing, its first call into a system
-// library linked for loading on first use must end it with the helper's
-// failure (its exit code is the exception's code) instead of the helper
-// loading the library by its bare name (exit code 0).
+// load through the table failing, the first call into a system library must
+// end it with the helper's failure as exit code, not load the library by its
+// bare name (exit code 0).
 #include <windows.h>
 #include <wtsapi32.h>
 
