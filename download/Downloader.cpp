@@ -5,14 +5,31 @@
 #include "download/Win32ErrorText.h"
 #include "log/KvQmtLog.h"
 
+#include <cwchar>
+#include <string>
+
 namespace QmtDownload {
 
 namespace {
 
 using KvQmtLogging::LogMessage;
 
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
-                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_NO_UI;
+// Without INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP: WinINet then refuses to
+// follow an https answer to an http address (ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR).
+constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
+
+// The address the answer came from, after any redirect; empty when unknown.
+std::wstring AnsweredUrl(HINTERNET request) {
+    DWORD size = 0;
+    ::InternetQueryOptionW(request, INTERNET_OPTION_URL, nullptr, &size);
+    if (size == 0) return std::wstring();
+    std::wstring url(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(url.size() * sizeof(wchar_t));
+    if (!::InternetQueryOptionW(request, INTERNET_OPTION_URL, &url[0], &size)) return std::wstring();
+    url.resize(wcsnlen(url.c_str(), url.size()));
+    return url;
+}
 
 // How long a destructor waits for a cancelled download to report its end;
 // past that the receive buffer is left allocated, since WinINet may still
@@ -358,6 +375,17 @@ DWORD Downloader::ReadHeader() {
     const HINTERNET request = Request();
     if (!request) return ERROR_INVALID_HANDLE;
     LogMessage(KvQmtLogging::LogDebug, L"%s: Received headers", kFunction);
+    if (url_.isHttps()) {
+        // A secure download never takes its bytes over plain http, whatever
+        // a redirect says: not every platform refuses to follow one. (Where
+        // the address cannot be read, the request flags are the guard.)
+        const std::wstring answered = AnsweredUrl(request);
+        if (!answered.empty() && _wcsnicmp(answered.c_str(), L"https:", 6) != 0) {
+            LogMessage(KvQmtLogging::LogWarning, L"%s: Refusing the answer from '%s', redirected away from https",
+                       kFunction, answered.c_str());
+            return ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+        }
+    }
     auto header = std::make_unique<Header>(request);
     header->LogHeader();
     const DWORD error = ApplyHeader(*header);

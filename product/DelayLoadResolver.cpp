@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "common/RegistryView.h"
+#include "common/SignerCheck.h"
+#include "common/UniqueHandle.h"
 #include "log/KvQmtLog.h"
 #include "registry/AnsiText.h"
 #include "product/DelayLoadSystemCalls.h"
@@ -66,6 +68,44 @@ HMODULE LoadByFullPath(DelayLoadSystemCalls& calls, const std::string& path) {
         return nullptr;
     }
     return calls.LoadLibraryExW(widePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// The copy beside the program, only when the maker signed it: the tool may
+// have been started from a folder that users can write (Downloads), and it
+// runs elevated. The file is held, neither writable nor deletable by anyone,
+// from the check until it is mapped, so that what is loaded is what was
+// checked. Null when there is none or it does not pass.
+HMODULE LoadSignedBesideProgram(DelayLoadSystemCalls& calls, const std::string& path) {
+    // Logs under the name of its caller, FindAndLoadLibrary.
+    const wchar_t* const kFunction = L"FindAndLoadLibrary";
+    const std::wstring widePath = AnsiToWide(path);
+    if (widePath.empty()) return nullptr;
+    // A link is not followed: the check would hold its target while the
+    // link itself could be replaced before the load.
+    kv::unique_hfile held(::CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!held) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            LogMessage(KvQmtLogging::LogWarning, L"%s: %s beside the program cannot be held (error %lu), skipped",
+                       kFunction, widePath.c_str(), error);
+        }
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!::GetFileInformationByHandle(held.get(), &information) ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: %s beside the program is not a plain file, skipped", kFunction,
+                   widePath.c_str());
+        return nullptr;
+    }
+    wchar_t reason[kv::kSignerErrorChars] = {};
+    if (!kv::VerifyMakerSignature(widePath.c_str(), held.get(), reason)) {
+        LogMessage(KvQmtLogging::LogWarning, L"%s: %s beside the program is not signed by the maker (%s), skipped",
+                   kFunction, widePath.c_str(), reason);
+        return nullptr;
+    }
+    return LoadByFullPath(calls, path);
 }
 
 // The full path registered under the lookup key in the value named after the
@@ -174,7 +214,7 @@ HMODULE FindAndLoadLibrary(const char* libraryName) {
         if (slash != std::string::npos) {
             besideProgram.replace(slash + 1, std::string::npos, name);
             if (besideProgram.size() < MAX_PATH) {
-                if (HMODULE module = LoadByFullPath(calls, besideProgram)) {
+                if (HMODULE module = LoadSignedBesideProgram(calls, besideProgram)) {
                     LogMessage(KvQmtLogging::LogInfo, L"%s: loaded %s", kFunction, AnsiToWide(besideProgram).c_str());
                     return module;
                 }
@@ -258,4 +298,28 @@ bool UnloadDelayLoadedLibrary(const DelayLoadDescriptor& descriptor) {
     if (!module) return false;
     ::FreeLibrary(module);
     return true;
+}
+
+FARPROC WINAPI LoadSystemLibraryOnFirstUse(unsigned notification, PDelayLoadInfo info) {
+    const wchar_t* const kFunction = L"LoadSystemLibraryOnFirstUse";
+    if (notification != dliNotePreLoadLibrary || info == nullptr) return nullptr;
+    const std::wstring name = AnsiToWide(info->szDll ? info->szDll : "");
+    DWORD error = ERROR_MOD_NOT_FOUND;
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (!name.empty() && name.find_first_of(L"\\/:") == std::wstring::npos && length != 0 && length < MAX_PATH) {
+        const std::wstring path = std::wstring(folder, length) + L'\\' + name;
+        const HMODULE module =
+            CurrentDelayLoadSystemCalls().LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (module) return reinterpret_cast<FARPROC>(module);
+        error = ::GetLastError();
+    }
+    // Returning nothing here would make the helper load the library by its
+    // bare name, from the program's folder first.
+    LogMessage(KvQmtLogging::LogError, L"%s: %s cannot be loaded from the system folder, error %lu", kFunction,
+               name.c_str(), error);
+    info->dwLastError = error;
+    const ULONG_PTR argument = reinterpret_cast<ULONG_PTR>(info);
+    ::RaiseException(kDelayLoadLibraryNotFound, EXCEPTION_NONCONTINUABLE, 1, &argument);
+    return nullptr;  // not reached: the exception cannot be continued
 }

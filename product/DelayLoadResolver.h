@@ -7,6 +7,9 @@
 // DelayLoadError that GuardedDelayLoadInit turns into a result code.
 #include <windows.h>
 
+// (MinGW's delayimp.h has no guard: include it through this header only.)
+#include <delayimp.h>
+
 #include <cstddef>
 #include <string>
 
@@ -60,12 +63,22 @@ std::string DelayLoadLookupKeyPath();
 // use; throws DelayLoadError.
 FARPROC ResolveDelayLoadedImport(const DelayLoadDescriptor& descriptor, size_t index);
 
-// The library beside this program, else at the full path stored in the
-// registry under the lookup location; never from the system's search path.
-// Null when neither loads.
+// The library beside this program when the maker signed it (else it is
+// skipped with a warning), otherwise at the full path stored in the registry
+// under the lookup location; never from the system's search path. Null when
+// neither loads.
 HMODULE FindAndLoadLibrary(const char* libraryName);
 
 // Releases a library loaded through descriptor and forgets its resolved
 // entries, so that the next call loads and resolves afresh. False when it
 // was not loaded.
 bool UnloadDelayLoadedLibrary(const DelayLoadDescriptor& descriptor);
+
+// The hook of the platform's on-first-use helper (__pfnDliNotifyHook2) for
+// the system libraries that only some roads need: each comes from the system
+// folder only, never from the folder the program was started from or lies
+// in, which a user may be able to write. When it cannot be loaded from
+// there, the hook raises the helper's own failure (kDelayLoadLibraryNotFound,
+// not continuable) rather than leave the helper to load it by its bare name.
+// Loads through the replaceable table of system calls.
+FARPROC WINAPI LoadSystemLibraryOnFirstUse(unsigned notification, PDelayLoadInfo info);

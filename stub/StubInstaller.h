@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 
+#include "common/SignerCheck.h"
 #include "common/UniqueHandle.h"
 #include "stub/DownloadWaiter.h"
 
@@ -23,9 +24,6 @@ extern const wchar_t kInstallerUrl[];
 // always ends.
 extern const unsigned long kStubStallLimitMs;
 extern const unsigned long kStubDownloadLimitMs;
-
-// The one publisher whose installer is started.
-extern const wchar_t kInstallerSigner[];
 
 // A body (or a copied file) larger than this is refused: no installer is so
 // large, and the disk is not filled up to 4 GiB.
@@ -75,11 +73,11 @@ bool DownloadAndRunStub(DownloadWaiter& waiter);
 // The download engine's callback; context is a StubDownloadContext.
 void DlCallback(void* context, DWORD kind, DWORD first, DWORD second);
 
-const size_t kSignatureErrorChars = 256;
+const size_t kSignatureErrorChars = kv::kSignerErrorChars;
 
 // True when the file's signature is valid and a primary signer's certificate
-// names exactly kInstallerSigner. Otherwise false with the reason in
-// errorText (kSignatureErrorChars units).
+// names exactly the maker (kv::VerifyMakerSignature). Otherwise false with
+// the reason in errorText (kSignatureErrorChars units).
 bool VerifyStubSignature(const wchar_t* path, wchar_t* errorText);
 // The same, reading the file through an open handle (read access).
 bool VerifyStubSignature(const wchar_t* path, HANDLE file, wchar_t* errorText);

@@ -2,6 +2,8 @@
 // from the throw-away test CA that the prefix trusts while these tests run.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "download/DownloadResult.h"
 #include "tests/download/DownloadHarness.h"
 #include "tests/download/ServerTest.h"
@@ -38,6 +40,22 @@ TEST_F(DownloadHttpsTest, CertificateForAnotherHostOrFromAnUntrustedIssuerIsRefu
         EXPECT_TRUE(ReadBytes(path).empty());
     }
     EXPECT_TRUE(TestServer::Requests("/refused.bin").empty()) << "nothing was asked of a server not trusted";
+}
+
+// The bytes of a secure download never come over plain http.
+TEST_F(DownloadHttpsTest, RedirectToHttpIsRefused) {
+    ASSERT_NE(TestServer::TlsPort(TlsOrigin::Good), 0u);
+    TestServer::AddResource(R"({"path": "/target.bin", "size": 3000, "seed": 63})");
+    const std::wstring plain = TestServer::Url("/target.bin");
+    const std::string location(plain.begin(), plain.end());
+    TestServer::AddResource(R"({"path": "/moved.bin", "redirect": ")" + location + R"("})");
+    const std::wstring path = folder_.file(L"moved.bin");
+
+    const Outcome outcome = Download(TestServer::SecureUrl(TlsOrigin::Good, "/moved.bin"), path);
+
+    EXPECT_EQ(outcome.result, QmtDownload::NetworkError);
+    EXPECT_EQ(outcome.finishedCalls, 1);
+    EXPECT_TRUE(ReadBytes(path).empty());
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Setup of the stub tests: signs copies of the stand-in installer with a
 # throw-away test CA and makes the test prefix trust that CA.
-#   make-signed-fixtures.sh <folder> <kv_test_installer.exe> <wine-run.sh> <kv_import_root_cert.exe>
+#   make-signed-fixtures.sh <folder> <kv_test_installer.exe> <wine-run.sh> <kv_import_root_cert.exe> [QMTIPC.dll]
 # In the folder:
 #   kvantor-signed.exe    signed by "K-Vantor Corporation"
 #   other-signed.exe      signed by another publisher
@@ -15,6 +15,9 @@
 #                         code-signing key usage
 #   unsigned.exe          the installer as built
 #   tls/                  server certificates for the HTTPS tests
+#   ipc-kvantor/QMTIPC.dll, ipc-other/QMTIPC.dll
+#                         the stand-in IPC library signed by the maker and by
+#                         another publisher (when the library is given and built)
 set -euo pipefail
 dir=${1:?folder}
 installer=${2:?installer}
@@ -32,6 +35,12 @@ sign untrusted-ca "K-Vantor Corporation" untrusted-signed.exe
 sign ca "K-Vantor Corporation" org-only-signed.exe o-only
 sign ca "K-Vantor Corporation" no-usage-signed.exe cn+o none
 cp "$installer" "$dir/unsigned.exe"
+ipc=${5:-}
+if [ -n "$ipc" ] && [ -f "$ipc" ]; then
+    mkdir -p "$dir/ipc-kvantor" "$dir/ipc-other"
+    "$signing/sign-file.sh" "$dir/ca" "K-Vantor Corporation" "$ipc" "$dir/ipc-kvantor/QMTIPC.dll"
+    "$signing/sign-file.sh" "$dir/ca" "Other Publisher Ltd" "$ipc" "$dir/ipc-other/QMTIPC.dll"
+fi
 
 # One byte in the middle of the code section (well before the signature at the end).
 cp "$dir/kvantor-signed.exe" "$dir/tampered-signed.exe"

@@ -18,6 +18,7 @@
 #include "product/DelayLoadSystemCalls.h"
 #include "product/GuardedDelayLoadInit.h"
 #include "product/QmtIpcImports.h"
+#include "tests/support/StubFixtures.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/support/TriggerTestSupport.h"
 
@@ -49,6 +50,12 @@ public:
         return static_cast<DWORD>(strlen(fileName));
     }
     HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags) override {
+        if (!probedPath.empty() && probedPath == fileName) {
+            // Whether someone else could change or remove the file while it loads.
+            kv::unique_hfile writer(::CreateFileW(fileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+            probedSwappable = static_cast<bool>(writer) || ::DeleteFileW(fileName);
+        }
         HMODULE module = real.LoadLibraryExW(fileName, file, flags);
         loads.emplace_back(Narrow(fileName), module != nullptr);
         loadFlags.push_back(flags);
@@ -61,6 +68,8 @@ public:
     int closedKeys = 0;
     std::vector<std::pair<std::string, bool>> loads;  // path, loaded
     std::vector<DWORD> loadFlags;
+    std::wstring probedPath;  // tried for writing and deleting when it is loaded
+    bool probedSwappable = true;
 };
 
 class LibraryLoading : public ::testing::Test {
@@ -76,8 +85,8 @@ protected:
         testsupport::DeleteTree(L"SOFTWARE\\K-Vantor\\QMT\\Delay Loading");
     }
 
-    void PlaceLibraryBesideProgram(const char* builtPath) {
-        ASSERT_TRUE(::CopyFileW(WindowsPath(builtPath).c_str(), program_.file(L"QMTIPC.dll").c_str(), FALSE));
+    void PlaceLibraryBesideProgram(const std::wstring& path) {
+        ASSERT_TRUE(::CopyFileW(path.c_str(), program_.file(L"QMTIPC.dll").c_str(), FALSE));
     }
     void RegisterLibrary(const std::wstring& path) {
         ASSERT_TRUE(testsupport::SetString(kLookupKey, L"QMTIPC.dll", path));
@@ -98,8 +107,9 @@ DelayLoadFailure FreshFailure() {
     return failure;
 }
 
-TEST_F(LibraryLoading, LibraryBesideTheProgramIsLoadedFromThereWithoutReadingTheRegistry) {
-    PlaceLibraryBesideProgram(KV_QMTIPC_PATH);
+TEST_F(LibraryLoading, LibrarySignedByTheMakerBesideTheProgramIsLoadedFromThereWithoutReadingTheRegistry) {
+    PlaceLibraryBesideProgram(FixturePath(L"ipc-kvantor\\QMTIPC.dll"));
+    calls_.probedPath = program_.file(L"QMTIPC.dll");
     // A registered copy must not be preferred.
     RegisterLibrary(WindowsPath(KV_QMTIPC_PATH));
     DelayLoadFailure failure = FreshFailure();
@@ -109,7 +119,27 @@ TEST_F(LibraryLoading, LibraryBesideTheProgramIsLoadedFromThereWithoutReadingThe
     ASSERT_EQ(1u, calls_.loads.size());
     EXPECT_EQ(Narrow(program_.file(L"QMTIPC.dll")), calls_.loads[0].first);
     EXPECT_TRUE(calls_.loads[0].second);
+    EXPECT_FALSE(calls_.probedSwappable) << "the checked file is held until it is loaded";
     EXPECT_TRUE(calls_.openedKeys.empty());
+}
+
+// The program may have been started from a folder users can write: a copy
+// beside it that the maker did not sign is passed over for the registered one.
+TEST_F(LibraryLoading, LibraryBesideTheProgramNotSignedByTheMakerIsSkippedForTheRegisteredOne) {
+    const std::wstring besideCopies[] = {WindowsPath(KV_QMTIPC_PATH), FixturePath(L"ipc-other\\QMTIPC.dll")};
+    RegisterLibrary(WindowsPath(KV_QMTIPC_PATH));
+    for (const std::wstring& copy : besideCopies) {
+        SCOPED_TRACE(Narrow(copy));
+        PlaceLibraryBesideProgram(copy);
+        calls_.loads.clear();
+        DelayLoadFailure failure = FreshFailure();
+
+        EXPECT_EQ(DelayLoadInitRan, Initialize(failure));
+        ASSERT_EQ(1u, calls_.loads.size());
+        EXPECT_EQ(Narrow(WindowsPath(KV_QMTIPC_PATH)), calls_.loads[0].first);
+        EXPECT_TRUE(calls_.loads[0].second);
+        UnloadDelayLoadedLibrary(QmtIpcDelayLoadDescriptor());
+    }
 }
 
 TEST_F(LibraryLoading, LibraryRegisteredUnderTheLookupKeyIsLoadedFromItsPath) {
@@ -117,22 +147,20 @@ TEST_F(LibraryLoading, LibraryRegisteredUnderTheLookupKeyIsLoadedFromItsPath) {
     DelayLoadFailure failure = FreshFailure();
 
     EXPECT_EQ(DelayLoadInitRan, Initialize(failure));
-    ASSERT_EQ(2u, calls_.loads.size());
-    EXPECT_EQ(Narrow(program_.file(L"QMTIPC.dll")), calls_.loads[0].first);
-    EXPECT_FALSE(calls_.loads[0].second);
-    EXPECT_EQ(Narrow(WindowsPath(KV_QMTIPC_PATH)), calls_.loads[1].first);
-    EXPECT_TRUE(calls_.loads[1].second);
+    ASSERT_EQ(1u, calls_.loads.size());
+    EXPECT_EQ(Narrow(WindowsPath(KV_QMTIPC_PATH)), calls_.loads[0].first);
+    EXPECT_TRUE(calls_.loads[0].second);
     ASSERT_EQ(1u, calls_.openedKeys.size());
     EXPECT_EQ("Software\\K-Vantor\\QMT\\Delay Loading\\100", calls_.openedKeys[0].first);
     EXPECT_EQ(static_cast<REGSAM>(KEY_READ | kv::kProductRegistryView), calls_.openedKeys[0].second);
     EXPECT_EQ(1, calls_.closedKeys);
     // Its dependencies come from its own folder.
-    EXPECT_EQ((std::vector<DWORD>{LOAD_WITH_ALTERED_SEARCH_PATH, LOAD_WITH_ALTERED_SEARCH_PATH}), calls_.loadFlags);
+    EXPECT_EQ((std::vector<DWORD>{LOAD_WITH_ALTERED_SEARCH_PATH}), calls_.loadFlags);
 
     // The second entry comes from the library already loaded.
     char target[] = "NoDaemonListensHere";
     EXPECT_NE(0, QMTIPCSendMessage(target, 1, nullptr, 0, 0));
-    EXPECT_EQ(2u, calls_.loads.size());
+    EXPECT_EQ(1u, calls_.loads.size());
 }
 
 TEST_F(LibraryLoading, RegisteredPathWithEnvironmentReferencesIsExpanded) {
@@ -144,8 +172,8 @@ TEST_F(LibraryLoading, RegisteredPathWithEnvironmentReferencesIsExpanded) {
                                          static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t))));
     DelayLoadFailure failure = FreshFailure();
     EXPECT_EQ(DelayLoadInitRan, Initialize(failure));
-    ASSERT_EQ(2u, calls_.loads.size());
-    EXPECT_EQ(Narrow(built), calls_.loads[1].first);
+    ASSERT_EQ(1u, calls_.loads.size());
+    EXPECT_EQ(Narrow(built), calls_.loads[0].first);
 }
 
 TEST_F(LibraryLoading, NeitherBesideNorRegisteredGivesCodeOneNamingTheLibrary) {
@@ -155,9 +183,8 @@ TEST_F(LibraryLoading, NeitherBesideNorRegisteredGivesCodeOneNamingTheLibrary) {
     EXPECT_EQ(DelayLoadInitLibraryNotFound, failure.code);
     EXPECT_STREQ("QMTIPC.dll", failure.libraryName);
     EXPECT_STREQ("", failure.entryName);
-    // Only the program's folder was tried: never the system's search path.
-    ASSERT_EQ(1u, calls_.loads.size());
-    EXPECT_EQ(Narrow(program_.file(L"QMTIPC.dll")), calls_.loads[0].first);
+    // Nothing was loaded: never from the system's search path.
+    EXPECT_TRUE(calls_.loads.empty());
 }
 
 TEST_F(LibraryLoading, RegisteredValuesThatNameNoLoadableFileGiveCodeOneWithoutASearch) {
@@ -271,6 +298,18 @@ TEST(GuardedInit, OtherExceptionsPassOnAndLeaveTheGuardUsable) {
     auto other = std::async(std::launch::async, [] { return GuardedDelayLoadInit(100, &RecordTheRunningInit, nullptr); });
     ASSERT_EQ(std::future_status::ready, other.wait_for(std::chrono::seconds(10)));
     EXPECT_EQ(DelayLoadInitRan, other.get());
+}
+
+// A system library that cannot come from the system folder is not looked
+// for anywhere else: the first call into it fails.
+TEST(SystemLibraryHook, FailedLoadFromTheSystemFolderFailsTheCallInsteadOfSearchingByName) {
+    const kv::unique_handle probe =
+        triggertest::StartProcess(L"\"" + WindowsPath(KV_SYSTEM_LIBRARY_PROBE_PATH) + L"\"");
+    ASSERT_TRUE(probe);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(probe.get(), 30000));
+    DWORD exitCode = 0;
+    ASSERT_TRUE(::GetExitCodeProcess(probe.get(), &exitCode));
+    EXPECT_EQ(kDelayLoadLibraryNotFound, exitCode);
 }
 
 }  // namespace

@@ -94,6 +94,7 @@ class Resource:
     trickle_ms              the body is sent one byte at a time, this many ms apart
     delay_ms                wait before answering
     rate                    body bytes per second (throttled in 16 KiB pieces)
+    redirect                every request gets "302 Found" with this Location
     """
 
     def __init__(self, description):
@@ -116,6 +117,7 @@ class Resource:
         self.trickle_ms = description.get("trickle_ms")
         self.delay_ms = int(description.get("delay_ms", 0))
         self.rate = description.get("rate")
+        self.redirect = description.get("redirect")
         self.data = None
         if description.get("file") is not None:
             with open(description["file"], "rb") as source:
@@ -270,6 +272,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.answer(404, b"not found")
         if resource.delay_ms:
             time.sleep(resource.delay_ms / 1000.0)
+        if resource.redirect is not None:
+            self.send_response(302)
+            self.send_header("Location", resource.redirect)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         scripted = self.next_scripted(resource)
         if scripted == "close":
             return self.drop()
