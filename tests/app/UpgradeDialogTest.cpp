@@ -10,7 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/DpiSupport.h"
 #include "app/UpgradeDialog.h"
+#include "app/UpgradeDialogLayout.h"
 #include "tools/dialogdriver/DialogDriver.h"
 
 namespace {
@@ -104,6 +106,52 @@ TEST(UpgradeDialogDots, TheSequenceRepeatsEveryEightTicks) {
         counts.push_back(text.size() - std::wstring(L"Bitte warten").size());
     }
     EXPECT_EQ((std::vector<size_t>{4, 5, 6, 7, 0, 1, 2, 3, 4, 5}), counts);
+}
+
+bool operator==(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST(UpgradeDialogLayoutBands, BannerSpansTheClientWithTheArtsProportionsAndTheBandLiesBelowIt) {
+    struct Case {
+        int clientWidth;
+        UINT dpi;
+        RECT banner;
+        RECT band;
+    };
+    const Case cases[] = {
+        // The reference font at 96 DPI: the fixed pixels of the old layout.
+        {420, 96, {0, 0, 421, 55}, {-1, 55, 422, 140}},
+        // A wider dialog font at 96 DPI: a taller banner, the band as high as before.
+        {460, 96, {0, 0, 461, 60}, {-1, 60, 462, 145}},
+        {630, 144, {0, 0, 631, 82}, {-1, 82, 632, 210}},
+        {840, 192, {0, 0, 841, 110}, {-1, 110, 842, 280}},
+    };
+    for (const Case& c : cases) {
+        const UpgradeDialogLayout::Bands bands = UpgradeDialogLayout::BannerAndBand(c.clientWidth, c.dpi);
+        EXPECT_TRUE(bands.banner == c.banner) << c.clientWidth << " at " << c.dpi;
+        EXPECT_TRUE(bands.band == c.band) << c.clientWidth << " at " << c.dpi;
+    }
+}
+
+TEST(UpgradeDialogLayoutArrange, ALongerTextGrowsItsControlTheBandAndTheWindowAndPushesTheButtonsDown) {
+    // The template as the reference font lays it out at 96 DPI.
+    const UpgradeDialogLayout::Frame frame{420, 184, {17, 73, 402, 127}, {209, 150, 303, 172}, {320, 150, 414, 172}};
+    const UpgradeDialogLayout::Placement fits = UpgradeDialogLayout::Arrange(frame, 96, {40, 60, 60});
+    EXPECT_TRUE(fits.status == frame.status);
+    EXPECT_TRUE(fits.close == frame.close);
+    EXPECT_EQ(140, fits.bands.band.bottom);
+    EXPECT_EQ(184, fits.clientHeight);
+
+    const UpgradeDialogLayout::Placement grown = UpgradeDialogLayout::Arrange(frame, 96, {84, 130, 60});
+    EXPECT_EQ(73 + 84, grown.status.bottom);
+    EXPECT_EQ(73 + 84 + 8, grown.bands.band.bottom);
+    EXPECT_EQ(150 + 30, grown.close.top);
+    EXPECT_EQ(414, grown.close.right);
+    // The wider Upgrade button keeps its gap to Close and grows to the left.
+    EXPECT_EQ(grown.close.left - 17, grown.upgrade.right);
+    EXPECT_EQ(130, grown.upgrade.right - grown.upgrade.left);
+    EXPECT_EQ(184 + 30, grown.clientHeight);
 }
 
 class UpgradeDialogWindow : public ::testing::Test {};
@@ -202,6 +250,34 @@ TEST_F(UpgradeDialogWindow, StopFlagSetLaterClosesTheDialogOnTheNextTick) {
     EXPECT_EQ(L".", dialog.messages[0]);
     // At most one tick can fall between reading the count and setting the flag.
     EXPECT_LE(dialog.messages.size(), ticksWhenSet + 2);
+}
+
+TEST_F(UpgradeDialogWindow, MovingToAMonitorOfDoubleScaleDoublesTheLayoutAndTheFont) {
+    UpgradeDialog dialog;
+    Filled(dialog, L"Product upgrade failed");
+    Seen seen;
+    RECT client{}, clientAfter{}, banner{}, bannerAfter{};
+    LOGFONTW font{};
+    UINT dpi = 0;
+    RunDriven(dialog, seen, [&](HWND window) {
+        const HWND bannerControl = ::GetDlgItem(window, UpgradeDialog::IDC_BANNER);
+        ::GetClientRect(window, &client);
+        ::GetClientRect(bannerControl, &banner);
+        dpi = 2 * DpiSupport::ForWindow(window);
+        RECT suggested{10, 10, 900, 500};
+        ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        ::GetClientRect(window, &clientAfter);
+        ::GetClientRect(bannerControl, &bannerAfter);
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendDlgItemMessageW(window, UpgradeDialog::IDC_STATUS_TEXT,
+                                                                    WM_GETFONT, 0, 0)),
+                     sizeof(font), &font);
+        EXPECT_TRUE(DialogDriver::Click(window, IDCANCEL));
+        EXPECT_TRUE(DialogDriver::WaitForClose(window, kCloseTimeoutMs));
+    });
+    EXPECT_NEAR(2 * client.right, clientAfter.right, 2);
+    EXPECT_EQ(clientAfter.right + 1, bannerAfter.right);
+    EXPECT_NEAR(2 * banner.bottom, bannerAfter.bottom, 2);
+    EXPECT_EQ(DpiSupport::Scale(14, dpi), font.lfHeight);
 }
 
 }  // namespace
