@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/DpiSupport.h"
 #include "app/UpgradeDialog.h"
 #include "app/UpgradeDialogLayout.h"
 #include "tools/dialogdriver/DialogDriver.h"
@@ -137,21 +136,20 @@ TEST(UpgradeDialogLayoutBands, BannerSpansTheClientWithTheArtsProportionsAndTheB
 TEST(UpgradeDialogLayoutArrange, ALongerTextGrowsItsControlTheBandAndTheWindowAndPushesTheButtonsDown) {
     // The template as the reference font lays it out at 96 DPI.
     const UpgradeDialogLayout::Frame frame{420, 184, {17, 73, 402, 127}, {209, 150, 303, 172}, {320, 150, 414, 172}};
-    const UpgradeDialogLayout::Placement fits = UpgradeDialogLayout::Arrange(frame, 96, {40, 60, 60});
-    EXPECT_TRUE(fits.status == frame.status);
-    EXPECT_TRUE(fits.close == frame.close);
-    EXPECT_EQ(140, fits.bands.band.bottom);
-    EXPECT_EQ(184, fits.clientHeight);
-
     const UpgradeDialogLayout::Placement grown = UpgradeDialogLayout::Arrange(frame, 96, {84, 130, 60});
     EXPECT_EQ(73 + 84, grown.status.bottom);
-    EXPECT_EQ(73 + 84 + 8, grown.bands.band.bottom);
-    EXPECT_EQ(150 + 30, grown.close.top);
-    EXPECT_EQ(414, grown.close.right);
+    EXPECT_EQ(140 + 30, grown.bands.band.bottom);
+    EXPECT_TRUE(grown.close == (RECT{320, 180, 414, 202}));
     // The wider Upgrade button keeps its gap to Close and grows to the left.
     EXPECT_EQ(grown.close.left - 17, grown.upgrade.right);
     EXPECT_EQ(130, grown.upgrade.right - grown.upgrade.left);
     EXPECT_EQ(184 + 30, grown.clientHeight);
+    // A wider dialog font heightens the banner (60 pixels): what lies below it moves down.
+    UpgradeDialogLayout::Frame wide = frame;
+    wide.clientWidth = 460;
+    const UpgradeDialogLayout::Placement below = UpgradeDialogLayout::Arrange(wide, 96, {0, 0, 0});
+    EXPECT_EQ(60 + 18, below.status.top);
+    EXPECT_EQ(184 + 5, below.clientHeight);
 }
 
 class UpgradeDialogWindow : public ::testing::Test {};
@@ -250,34 +248,6 @@ TEST_F(UpgradeDialogWindow, StopFlagSetLaterClosesTheDialogOnTheNextTick) {
     EXPECT_EQ(L".", dialog.messages[0]);
     // At most one tick can fall between reading the count and setting the flag.
     EXPECT_LE(dialog.messages.size(), ticksWhenSet + 2);
-}
-
-TEST_F(UpgradeDialogWindow, MovingToAMonitorOfDoubleScaleDoublesTheLayoutAndTheFont) {
-    UpgradeDialog dialog;
-    Filled(dialog, L"Product upgrade failed");
-    Seen seen;
-    RECT client{}, clientAfter{}, banner{}, bannerAfter{};
-    LOGFONTW font{};
-    UINT dpi = 0;
-    RunDriven(dialog, seen, [&](HWND window) {
-        const HWND bannerControl = ::GetDlgItem(window, UpgradeDialog::IDC_BANNER);
-        ::GetClientRect(window, &client);
-        ::GetClientRect(bannerControl, &banner);
-        dpi = 2 * DpiSupport::ForWindow(window);
-        RECT suggested{10, 10, 900, 500};
-        ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
-        ::GetClientRect(window, &clientAfter);
-        ::GetClientRect(bannerControl, &bannerAfter);
-        ::GetObjectW(reinterpret_cast<HFONT>(::SendDlgItemMessageW(window, UpgradeDialog::IDC_STATUS_TEXT,
-                                                                    WM_GETFONT, 0, 0)),
-                     sizeof(font), &font);
-        EXPECT_TRUE(DialogDriver::Click(window, IDCANCEL));
-        EXPECT_TRUE(DialogDriver::WaitForClose(window, kCloseTimeoutMs));
-    });
-    EXPECT_NEAR(2 * client.right, clientAfter.right, 2);
-    EXPECT_EQ(clientAfter.right + 1, bannerAfter.right);
-    EXPECT_NEAR(2 * banner.bottom, bannerAfter.bottom, 2);
-    EXPECT_EQ(DpiSupport::Scale(14, dpi), font.lfHeight);
 }
 
 }  // namespace
