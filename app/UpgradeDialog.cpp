@@ -1,6 +1,6 @@
 #include "app/UpgradeDialog.h"
 
-#include <algorithm>
+#include <utility>
 
 #include "app/DpiSupport.h"
 #include "app/WinApp.h"
