@@ -44,21 +44,6 @@ RECT RectIn(HWND dialog, HWND child) {
     return rect;
 }
 
-// The room the control's text needs in its font, wrapped as the control wraps it.
-SIZE Needed(HWND control, bool isButton, LONG width) {
-    wchar_t text[2048] = {};
-    ::GetWindowTextW(control, text, 2048);
-    const bool noPrefix = !isButton && (::GetWindowLongPtrW(control, GWL_STYLE) & SS_NOPREFIX);
-    RECT rect{0, 0, isButton ? 0 : width, 0};
-    const HDC dc = ::GetDC(control);
-    const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
-    ::DrawTextW(dc, text, -1, &rect,
-                DT_CALCRECT | DT_EXPANDTABS | (isButton ? DT_SINGLELINE : DT_WORDBREAK) | (noPrefix ? DT_NOPREFIX : 0));
-    ::SelectObject(dc, old);
-    ::ReleaseDC(control, dc);
-    return SIZE{rect.right, rect.bottom};
-}
-
 void CheckBanner(HWND dialog, UINT dpi, const std::wstring& where) {
     const RECT banner = RectIn(dialog, ::GetDlgItem(dialog, UpgradeDialog::IDC_BANNER));
     const RECT band = RectIn(dialog, ::GetDlgItem(dialog, UpgradeDialog::IDC_WHITE_BAND));
@@ -91,15 +76,24 @@ void CheckControls(HWND dialog, UINT dpi, const std::wstring& where, bool hasBan
         }
         EXPECT_TRUE(rect.left >= 0 && rect.top >= 0 && rect.right <= client.right && rect.bottom <= client.bottom)
             << where << ": " << id << " leaves the client area";
-        wchar_t className[16] = {};
+        // The room the text needs in the control's font, wrapped as the control wraps it.
+        wchar_t className[16] = {}, text[2048] = {};
         ::GetClassNameW(control, className, 16);
+        ::GetWindowTextW(control, text, 2048);
         const bool isButton = lstrcmpiW(className, L"Button") == 0;
-        RECT inside{};
+        const bool noPrefix = !isButton && (::GetWindowLongPtrW(control, GWL_STYLE) & SS_NOPREFIX);
+        RECT inside{}, needed{};
         ::GetClientRect(control, &inside);
+        needed.right = isButton ? 0 : inside.right;
+        const HDC dc = ::GetDC(control);
+        const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+        ::DrawTextW(dc, text, -1, &needed,
+                    DT_CALCRECT | DT_EXPANDTABS | (isButton ? DT_SINGLELINE : DT_WORDBREAK) | (noPrefix ? DT_NOPREFIX : 0));
+        ::SelectObject(dc, old);
+        ::ReleaseDC(control, dc);
         // A button's frame and focus rectangle take a few pixels of each side.
-        const SIZE needed = Needed(control, isButton, inside.right);
-        EXPECT_TRUE(needed.cx <= inside.right - (isButton ? DpiSupport::Scale(6, dpi) : 0) &&
-                    needed.cy <= inside.bottom)
+        EXPECT_TRUE(needed.right <= inside.right - (isButton ? DpiSupport::Scale(6, dpi) : 0) &&
+                    needed.bottom <= inside.bottom)
             << where << ": text of " << id << " clipped";
     }
 }
