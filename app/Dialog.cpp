@@ -1,5 +1,6 @@
 #include "app/Dialog.h"
 
+#include "app/DpiSupport.h"
 #include "app/WinApp.h"
 #include "log/KvQmtLog.h"
 
@@ -67,6 +68,21 @@ bool CDialog::OnTimer(UINT_PTR timerId) {
 
 HBRUSH CDialog::OnCtlColorStatic(HDC, HWND) { return nullptr; }
 
+bool CDialog::OnDpiChanged(UINT, const RECT& suggested) {
+    ::SetWindowPos(m_hWnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return true;
+}
+
+void CDialog::ResizeClient(int width, int height, UINT dpi, const POINT* topLeft) {
+    RECT frame{0, 0, width, height};
+    DpiSupport::AdjustWindowRect(&frame, static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_STYLE)),
+                                 static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)), dpi);
+    const UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | (topLeft ? 0u : static_cast<UINT>(SWP_NOMOVE));
+    ::SetWindowPos(m_hWnd, nullptr, topLeft ? topLeft->x : 0, topLeft ? topLeft->y : 0, frame.right - frame.left,
+                   frame.bottom - frame.top, flags);
+}
+
 void CDialog::UpdateData(bool saveAndValidate) {
     CDataExchange exchange{this, saveAndValidate};
     DoDataExchange(&exchange);
@@ -79,6 +95,8 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
         auto* dialog = reinterpret_cast<CDialog*>(lParam);
         ::SetWindowLongPtrW(window, DWLP_USER, lParam);
         dialog->m_hWnd = window;
+        // Every dialog here lays itself out for the DPI it is shown at.
+        DpiSupport::TakeOverDialogScaling(window);
         return dialog->OnInitDialog();
     }
     auto* dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(window, DWLP_USER));
@@ -102,6 +120,8 @@ INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
         case WM_TIMER:
             return OnTimer(static_cast<UINT_PTR>(wParam)) ? TRUE : FALSE;
+        case WM_DPICHANGED:
+            return OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam)) ? TRUE : FALSE;
         default:
             return FALSE;
     }

@@ -49,6 +49,14 @@ protected:
     // The brush a static control paints its background with; null for the
     // dialog manager's own.
     virtual HBRUSH OnCtlColorStatic(HDC dc, HWND control);
+    // A WM_DPICHANGED: the window is now on a monitor of that DPI, and the
+    // system suggests the window rectangle. True when the dialog laid itself
+    // out anew; false moves the window to the suggested rectangle.
+    virtual bool OnDpiChanged(UINT dpi, const RECT& suggested);
+
+    // Resizes the window around a client of that size with the frame of
+    // that DPI; at the given top-left corner, or where it is when null.
+    void ResizeClient(int width, int height, UINT dpi, const POINT* topLeft);
 
     void UpdateData(bool saveAndValidate);
     void EndDialog(INT_PTR result);

@@ -5,13 +5,21 @@
 // and the dialog ends itself once another thread has set m_stopSignalled. A
 // window of an unattended run (m_closeAfterMs set) shows both buttons
 // disabled and ends itself with IDCANCEL when that time is up.
+//
+// The dialog lays itself out for the width its template took in the dialog
+// font and for the DPI of its monitor, when it opens and whenever it moves to
+// a monitor of another scale (UpgradeDialogLayout): the banner and the band
+// span the whole width, the texts are 14 pixels high at 96 DPI, and the
+// status text wraps within a control, and a window, that grow to hold it.
 #include <windows.h>
 
 #include <atomic>
 #include <string>
 
+#include "app/BannerArt.h"
 #include "app/Dialog.h"
 #include "app/Font.h"
+#include "app/UpgradeDialogLayout.h"
 
 class UpgradeDialog : public CDialog {
 public:
@@ -57,4 +65,19 @@ protected:
     void OnCancel() override;
     bool OnCommand(WORD id, WORD notifyCode) override;
     HBRUSH OnCtlColorStatic(HDC dc, HWND control) override;
+    bool OnDpiChanged(UINT dpi, const RECT& suggested) override;
+
+private:
+    // The texts' font at the given DPI; the old one is kept when none can be made.
+    void UseFontFor(UINT dpi);
+    UpgradeDialogLayout::Frame CaptureFrame() const;
+    UpgradeDialogLayout::Needs MeasureTexts(const UpgradeDialogLayout::Frame& frame) const;
+    // Places every part for m_dpi and sizes the window around them.
+    void Arrange(const POINT* topLeft);
+    void ShowBanner(const RECT& area);
+
+    UpgradeDialogLayout::Frame m_frame{};
+    UINT m_frameDpi = 0;
+    UINT m_dpi = 0;
+    BannerArt::unique_bitmap m_banner;
 };

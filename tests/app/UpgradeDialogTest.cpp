@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/UpgradeDialog.h"
+#include "app/UpgradeDialogLayout.h"
 #include "tools/dialogdriver/DialogDriver.h"
 
 namespace {
@@ -104,6 +105,51 @@ TEST(UpgradeDialogDots, TheSequenceRepeatsEveryEightTicks) {
         counts.push_back(text.size() - std::wstring(L"Bitte warten").size());
     }
     EXPECT_EQ((std::vector<size_t>{4, 5, 6, 7, 0, 1, 2, 3, 4, 5}), counts);
+}
+
+bool operator==(const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST(UpgradeDialogLayoutBands, BannerSpansTheClientWithTheArtsProportionsAndTheBandLiesBelowIt) {
+    struct Case {
+        int clientWidth;
+        UINT dpi;
+        RECT banner;
+        RECT band;
+    };
+    const Case cases[] = {
+        // The reference font at 96 DPI: the fixed pixels of the old layout.
+        {420, 96, {0, 0, 421, 55}, {-1, 55, 422, 140}},
+        // A wider dialog font at 96 DPI: a taller banner, the band as high as before.
+        {460, 96, {0, 0, 461, 60}, {-1, 60, 462, 145}},
+        {630, 144, {0, 0, 631, 82}, {-1, 82, 632, 210}},
+        {840, 192, {0, 0, 841, 110}, {-1, 110, 842, 280}},
+    };
+    for (const Case& c : cases) {
+        const UpgradeDialogLayout::Bands bands = UpgradeDialogLayout::BannerAndBand(c.clientWidth, c.dpi);
+        EXPECT_TRUE(bands.banner == c.banner) << c.clientWidth << " at " << c.dpi;
+        EXPECT_TRUE(bands.band == c.band) << c.clientWidth << " at " << c.dpi;
+    }
+}
+
+TEST(UpgradeDialogLayoutArrange, ALongerTextGrowsItsControlTheBandAndTheWindowAndPushesTheButtonsDown) {
+    // The template as the reference font lays it out at 96 DPI.
+    const UpgradeDialogLayout::Frame frame{420, 184, {17, 73, 402, 127}, {209, 150, 303, 172}, {320, 150, 414, 172}};
+    const UpgradeDialogLayout::Placement grown = UpgradeDialogLayout::Arrange(frame, 96, {84, 130, 60});
+    EXPECT_EQ(73 + 84, grown.status.bottom);
+    EXPECT_EQ(140 + 30, grown.bands.band.bottom);
+    EXPECT_TRUE(grown.close == (RECT{320, 180, 414, 202}));
+    // The wider Upgrade button keeps its gap to Close and grows to the left.
+    EXPECT_EQ(grown.close.left - 17, grown.upgrade.right);
+    EXPECT_EQ(130, grown.upgrade.right - grown.upgrade.left);
+    EXPECT_EQ(184 + 30, grown.clientHeight);
+    // A wider dialog font heightens the banner (60 pixels): what lies below it moves down.
+    UpgradeDialogLayout::Frame wide = frame;
+    wide.clientWidth = 460;
+    const UpgradeDialogLayout::Placement below = UpgradeDialogLayout::Arrange(wide, 96, {0, 0, 0});
+    EXPECT_EQ(60 + 18, below.status.top);
+    EXPECT_EQ(184 + 5, below.clientHeight);
 }
 
 class UpgradeDialogWindow : public ::testing::Test {};

@@ -3,8 +3,8 @@
 
 Run from anywhere (Python 3, standard library only):
 
-    python3 tools/art/make_art.py            # writes app/res/banner.bmp and app/res/upgrade_tool.ico
-    python3 tools/art/make_art.py --out DIR  # writes both files into DIR instead
+    python3 tools/art/make_art.py            # writes the banners and app/res/upgrade_tool.ico
+    python3 tools/art/make_art.py --out DIR  # writes them into DIR instead
 
 The output is deterministic: the same script always writes the same bytes, so
 the generated files are committed and rebuilt only when the drawing changes.
@@ -16,7 +16,10 @@ edges are antialiased without any imaging library. The wordmark's letters are
 built from the same shapes (stems, diagonals and elliptic bowls).
 
 Banner: 421 x 55 pixels, 24 bits per pixel, BI_RGB, bottom-up (the dialog
-shows it across its whole width above a white band).
+shows it across its whole width above a white band), drawn again from the
+same shapes at 150 % (banner150.bmp, 632 x 82) and 200 % (banner200.bmp,
+842 x 110) for screens of higher DPI, so that the program only ever scales
+a banner down to the size it needs.
 Icon: one group with 48, 32, 24 and 16 pixel images, 32 bits per pixel with
 alpha, stored as BMP entries with an AND mask (not PNG), which every Windows
 version and every resource compiler accepts.
@@ -252,6 +255,22 @@ class Image:
         for k in range(3):
             dst[k] = (rgb[k] * a + dst[k] * da * (1 - a)) / oa
         dst[3] = oa
+
+
+class ScaledImage(Image):
+    """An image drawn in the coordinates of a smaller one: every contour and
+    every colour function works in the 100 % pixel space."""
+
+    def __init__(self, width, height, scale):
+        super().__init__(round(width * scale), round(height * scale))
+        self.scale = scale
+
+    def paint(self, contours, color, opacity=1.0):
+        s = self.scale
+        scaled = [[(x * s, y * s) for x, y in c] for c in contours]
+        col = (lambda x, y: color(x / s, y / s)) if callable(color) else color
+        opa = (lambda x, y: opacity(x / s, y / s)) if callable(opacity) else opacity
+        Image.paint(self, scaled, col, opa)
 
 
 def hex_rgb(h):
@@ -491,11 +510,11 @@ def wave_lines():
 WAVE_START = 262
 
 
-def make_banner():
-    img = Image(BANNER_W, BANNER_H)
-    for i in range(BANNER_W * BANNER_H):
-        x, y = i % BANNER_W, i // BANNER_W
-        img.px[i] = list(banner_background(x + 0.5, y + 0.5)) + [1.0]
+def make_banner(scale=1.0):
+    img = ScaledImage(BANNER_W, BANNER_H, scale)
+    for i in range(img.width * img.height):
+        x, y = i % img.width, i // img.width
+        img.px[i] = list(banner_background((x + 0.5) / scale, (y + 0.5) / scale)) + [1.0]
 
     for contours, opacity in wave_lines():
         img.paint(contours, (1, 1, 1), opacity)
@@ -530,6 +549,10 @@ def make_banner():
 
     img.paint(accent, accent_color, accent_opacity)
     return img
+
+
+# The file of each drawing scale; the resource script gives each its id.
+BANNERS = (("banner.bmp", 1.0), ("banner150.bmp", 1.5), ("banner200.bmp", 2.0))
 
 
 def bmp_bytes(img):
@@ -604,8 +627,9 @@ def main():
     parser.add_argument("--out", default=os.path.join(root, "app", "res"), help="output folder")
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
-    with open(os.path.join(args.out, "banner.bmp"), "wb") as f:
-        f.write(bmp_bytes(make_banner()))
+    for name, scale in BANNERS:
+        with open(os.path.join(args.out, name), "wb") as f:
+            f.write(bmp_bytes(make_banner(scale)))
     with open(os.path.join(args.out, "upgrade_tool.ico"), "wb") as f:
         f.write(ico_bytes([make_icon_image(s) for s in ICON_SIZES]))
 
