@@ -19,6 +19,9 @@ const int kDefaultRotateCount = 2;
 const int kDefaultMaxSizeKB = 100;
 const size_t kFirstMessageChars = 2048;
 const size_t kLargestMessageChars = 131072;
+// Longer than a writer waits for the file's mutex, so that the mutex's own
+// time-out costs no other thread a line.
+const DWORD kLockWaitMs = 1000;
 
 // Formats into a buffer that doubles until the message fits or the largest
 // size is reached; empty when it never fits.
@@ -47,7 +50,18 @@ Logger::~Logger() {
     kv::LastErrorKeeper keeper;
     Log(MarkerLevel(), L"***  LOG AUTO-CLOSED ***");
     Close();
+    // A writer that a stuck thread is still inside is left to the process's
+    // end rather than destroyed under it.
+    LoggerLockHold lock(lock_, LockWait());
+    if (!lock) (void)writer_.release();
     config_.reset();
+}
+
+DWORD Logger::LockWait() const { return lockStalled_ ? 0 : kLockWaitMs; }
+
+void Logger::NoteLockMissed() {
+    lockStalled_ = true;
+    OutputDebugStringW(L"kv_qmt_log!Logger: another thread is held up in the log file, line dropped\n");
 }
 
 std::unique_ptr<FileLowLevel> Logger::CreateLowLevel() { return std::make_unique<FileLowLevel>(); }
@@ -57,7 +71,11 @@ std::unique_ptr<FileUtils> Logger::CreateFileUtils() { return std::make_unique<F
 void Logger::Configure(unsigned flags, const wchar_t* component, const wchar_t* logName) {
     kv::LastErrorKeeper keeper;
     {
-        kv::CriticalSectionHold lock(lock_);
+        LoggerLockHold lock(lock_, LockWait());
+        if (!lock) {
+            NoteLockMissed();
+            return;
+        }
         if (writer_) return;
         config_->component.reset(component ? new std::wstring(component) : nullptr);
         config_->logName.reset(logName ? new std::wstring(logName) : nullptr);
@@ -80,7 +98,12 @@ void Logger::ApplyConfiguration() {
     std::vector<IgnoredSetting> ignored;
     int markerLevel = 0;
     {
-        kv::CriticalSectionHold lock(lock_);
+        LoggerLockHold lock(lock_, LockWait());
+        // Not had in time: a later line applies the configuration.
+        if (!lock) {
+            NoteLockMissed();
+            return;
+        }
         if (!config_->pending) return;
         const wchar_t* component = config_->component ? config_->component->c_str() : nullptr;
         const wchar_t* logName = config_->logName ? config_->logName->c_str() : nullptr;
@@ -153,8 +176,13 @@ void Logger::Deliver(int level, const wchar_t* text, size_t length) {
     ApplyConfiguration();
     if (!IsLevelEnabled(level)) return;
     if (debugOutput_) OutputDebugStringW(text);
-    kv::CriticalSectionHold lock(lock_);
+    LoggerLockHold lock(lock_, LockWait());
+    if (!lock) {
+        NoteLockMissed();
+        return;
+    }
     if (writer_) writer_->Write(text, static_cast<DWORD>(length * sizeof(wchar_t)));
+    lockStalled_ = false;
 }
 
 void Logger::WriteStartMarker(int level) {
@@ -169,7 +197,11 @@ void Logger::WriteStartMarker(int level) {
 }
 
 void Logger::Close() {
-    kv::CriticalSectionHold lock(lock_);
+    LoggerLockHold lock(lock_, LockWait());
+    if (!lock) {
+        NoteLockMissed();
+        return;
+    }
     writer_.reset();
     if (config_) {
         config_->component.reset();
@@ -189,8 +221,8 @@ void Logger::EndLog() {
 }
 
 bool Logger::DeferredAndUnused() {
-    kv::CriticalSectionHold lock(lock_);
-    return config_->pending && (config_->flags & LogFlagDeferOpen) != 0;
+    LoggerLockHold lock(lock_, LockWait());
+    return lock && config_->pending && (config_->flags & LogFlagDeferOpen) != 0;
 }
 
 }  // namespace KvQmtLogging
