@@ -51,7 +51,8 @@ kv::unique_hfile FileUtilsWin32::OpenFileIn(HANDLE folder, const wchar_t* name, 
     kv::NoWaitOpen request;
     request.folder = folder;
     request.name = name;
-    request.access = access;
+    // Reading the attributes is what the link check needs.
+    request.access = access | FILE_READ_ATTRIBUTES;
     request.share = kShareAll;
     request.kind = kv::OpenKind::NotFolder;
     request.openLinkItself = true;
@@ -61,7 +62,7 @@ kv::unique_hfile FileUtilsWin32::OpenFileIn(HANDLE folder, const wchar_t* name, 
 }
 
 bool FileUtilsWin32::FileExists(HANDLE folder, const wchar_t* name) {
-    return static_cast<bool>(OpenFileIn(folder, name, FILE_READ_ATTRIBUTES));
+    return static_cast<bool>(OpenFileIn(folder, name, 0));
 }
 
 bool FileUtilsWin32::RemoveFile(HANDLE folder, const wchar_t* name) {
