@@ -1,5 +1,6 @@
 #include "hosts/File.h"
 
+#include "common/NoWaitFileOpen.h"
 #include "common/UniqueHandle.h"
 #include "log/KvQmtLog.h"
 
@@ -7,9 +8,24 @@ using KvQmtLogging::LogMessage;
 
 int File::content(LineList& lines) const {
     const wchar_t* const kFunction = L"File::content";
+    // Users may read the file and hold an opportunistic lock on it without
+    // ever acknowledging its break. Opened without waiting, and held while
+    // the stream reads, this handle leaves no one a lock whose break the
+    // stream's own open would wait for.
+    kv::NoWaitOpen request;
+    request.name = path_.c_str();
+    request.access = GENERIC_READ;
+    request.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    request.kind = kv::OpenKind::NotFolder;
+    const kv::unique_hfile held = kv::OpenWithoutWaiting(request);
+    if (!held) {
+        LogMessage(KvQmtLogging::LogError, L"%s: %s cannot be opened for reading (error %lu)", kFunction,
+                   path_.c_str(), ::GetLastError());
+        return 1;
+    }
     // Text mode stops reading at a 0x1A byte. A rewrite of what was read
     // would silently drop everything behind it, so such a file is not taken.
-    if (hasTextAfterEndOfFileMark()) {
+    if (hasTextAfterEndOfFileMark(held.get())) {
         LogMessage(KvQmtLogging::LogError, L"%s: %s holds text after an end-of-file mark (0x1A), not read",
                    kFunction, path_.c_str());
         return 2;
@@ -49,16 +65,11 @@ bool File::setAttribute(bool on, DWORD bit) const {
     return ::SetFileAttributesW(path_.c_str(), changed) != FALSE;
 }
 
-bool File::hasTextAfterEndOfFileMark() const {
-    kv::unique_hfile file(::CreateFileW(path_.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    // A file that cannot be opened here is left to the stream, which reports it.
-    if (!file) return false;
+bool File::hasTextAfterEndOfFileMark(HANDLE file) const {
     bool markSeen = false;
     char buffer[4096];
     DWORD got = 0;
-    while (::ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    while (::ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
         for (DWORD i = 0; i < got; ++i) {
             if (markSeen) return true;
             if (buffer[i] == '\x1a') markSeen = true;

@@ -13,7 +13,8 @@ public:
     const std::wstring& path() const { return path_; }
 
     // 0 when the whole file was read, else the code of FileReaderWriter::read.
-    // The file is opened with full sharing.
+    // The file is opened with full sharing, and not while another process
+    // holds an opportunistic lock whose break it would have to wait for.
     int content(LineList& lines) const;
 
     // Creates or truncates the file: 0 when all lines were written, else the
@@ -26,7 +27,8 @@ public:
     bool setAttribute(bool on, DWORD bit) const;
 
 private:
-    bool hasTextAfterEndOfFileMark() const;
+    // Reads the open file from its start.
+    bool hasTextAfterEndOfFileMark(HANDLE file) const;
 
     std::wstring path_;
 };

@@ -1,5 +1,7 @@
 #include "log/FileAccessBase.h"
 
+#include <algorithm>
+
 #include "common/SddlSecurityAttributes.h"
 #include "log/LogNames.h"
 #include "log/PathIdentity.h"
@@ -16,13 +18,28 @@ const wchar_t kLogMutexSddl[] =
 const wchar_t kEveryoneFullAccessSddl[] = L"D:(A;OICI;GA;;;WD)";
 
 // The log's own folder, "logs" and the maker's folder above it.
-const int kGuardedFolderLevels = kLogPathOwnComponents - 1;
+const size_t kGuardedFolderLevels = kLogPathOwnComponents - 1;
+// The maker's folder, when this writer makes it, is for administrators: the
+// common folder above would let every user create in it.
+const wchar_t kMakerFolderSddl[] = L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;BU)";
 
-void ReportRefusedPath(const wchar_t* path) {
+void ReportRefusedFolder(const std::wstring& folder) {
     std::wstring message = L"kv_qmt_log!FileAccessBase: refused ";
-    message += path;
-    message += L": a folder of the log or the file is a junction or link\n";
+    message += folder;
+    message += L": a folder of the log is a link or cannot be held\n";
     OutputDebugStringW(message.c_str());
+}
+
+// The folders of the path, the file left out: "C:\a\b\f" gives "C:", "a", "b".
+std::vector<std::wstring> FoldersOf(const std::wstring& path) {
+    std::vector<std::wstring> folders;
+    size_t begin = 0;
+    for (size_t separator = path.find(L'\\'); separator != std::wstring::npos;
+         separator = path.find(L'\\', begin)) {
+        folders.push_back(path.substr(begin, separator - begin));
+        begin = separator + 1;
+    }
+    return folders;
 }
 }  // namespace
 
@@ -39,39 +56,62 @@ kv::unique_handle CreateLogMutex(const wchar_t* name) {
 FileAccessBase::FileAccessBase(unsigned rotateCount, DWORD maxSize, const wchar_t* path,
                                std::unique_ptr<FileLowLevel> lowLevel, std::unique_ptr<FileUtils> fileUtils)
     : path_(path),
+      fileName_(path_.substr(path_.rfind(L'\\') == std::wstring::npos ? 0 : path_.rfind(L'\\') + 1)),
       maxSize_(maxSize <= 2 ? kMinMaxSize : maxSize),
       rotateCount_(rotateCount >= 100 ? kMaxRotateCount : rotateCount),
       lowLevel_(std::move(lowLevel)),
       fileUtils_(std::move(fileUtils)) {
     mutex_ = CreateLogMutex(MakeLogMutexName(path_).c_str());
     // Not virtual dispatch here: the kinds share the base's folder creation.
-    FileAccessBase::CreateParentDirectory(path_.c_str());
+    FileAccessBase::CreateParentDirectory();
 }
 
 FileAccessBase::~FileAccessBase() {
     lowLevel_->Close();
 }
 
-bool FileAccessBase::PathIsSafe(const wchar_t* file) {
-    std::wstring folder = path_;
-    for (int level = 0; level < kGuardedFolderLevels; ++level) {
-        const size_t separator = folder.rfind(L'\\');
-        if (separator == std::wstring::npos || separator == 0) break;
-        folder.resize(separator);
-        if (fileUtils_->IsReparsePoint(folder.c_str())) {
-            ReportRefusedPath(folder.c_str());
+HANDLE FileAccessBase::LogFolder() const {
+    return heldFolders_.empty() ? INVALID_HANDLE_VALUE : heldFolders_.back().get();
+}
+
+bool FileAccessBase::CreateParentDirectory() {
+    if (!heldFolders_.empty()) return true;
+    const std::vector<std::wstring> folders = FoldersOf(path_);
+    // Only a path with a folder above the guarded ones (the common
+    // application-data folder) has a log to write.
+    if (folders.size() < 2 || folders.front().empty()) return false;
+    const size_t guarded = std::min(kGuardedFolderLevels, folders.size() - 1);
+    std::wstring base = folders.front();
+    for (size_t i = 1; i < folders.size() - guarded; ++i) base += L"\\" + folders[i];
+    if (base.size() == 2 && base[1] == L':') base += L'\\';
+    kv::unique_hfile parent = fileUtils_->OpenFolder(nullptr, base.c_str(), nullptr);
+    if (!parent) return false;
+    kv::SddlSecurityAttributes makerFolder(kMakerFolderSddl);
+    // The log's own folder is open to everyone, as the processes of every
+    // account write the same logs; "logs" keeps what it inherits.
+    kv::SddlSecurityAttributes logFolder(kEveryoneFullAccessSddl);
+    std::vector<kv::unique_hfile> held;
+    for (size_t i = folders.size() - guarded; i < folders.size(); ++i) {
+        SECURITY_ATTRIBUTES* attributes = nullptr;
+        if (i + 1 == folders.size()) {
+            attributes = logFolder.get();
+        } else if (held.empty()) {
+            attributes = makerFolder.get();
+        }
+        kv::unique_hfile folder = fileUtils_->OpenFolder(held.empty() ? parent.get() : held.back().get(),
+                                                         folders[i].c_str(), attributes);
+        if (!folder) {
+            ReportRefusedFolder(folders[i]);
             return false;
         }
+        held.push_back(std::move(folder));
     }
-    if (file && fileUtils_->IsReparsePoint(file)) {
-        ReportRefusedPath(file);
-        return false;
-    }
-    return true;
+    heldFolders_ = std::move(held);
+    return !heldFolders_.empty();
 }
 
 void FileAccessBase::EnsureOpen() {
-    if (!lowLevel_->IsOpen() && PathIsSafe(path_.c_str())) lowLevel_->Open(path_.c_str());
+    if (!lowLevel_->IsOpen() && CreateParentDirectory()) lowLevel_->Open(LogFolder(), fileName_.c_str());
 }
 
 bool FileAccessBase::NeedsRotation() {
@@ -82,44 +122,32 @@ bool FileAccessBase::NeedsRotation() {
 
 void FileAccessBase::Rotate() {
     lowLevel_->Close();
-    if (!PathIsSafe(nullptr)) return;
+    if (!CreateParentDirectory()) return;
     if (rotateCount_ == 0) {
-        if (!PathIsSafe(path_.c_str())) return;
-        DeleteLogFile(path_.c_str());
+        DeleteLogFile(fileName_.c_str());
         EnsureOpen();
         return;
     }
     for (unsigned i = rotateCount_ + 1; i-- > 0;) {
-        const std::wstring from = RotatedName(path_, i);
+        const std::wstring from = RotatedName(fileName_, i);
         // A link in place of an older file is never moved or deleted.
-        if (!PathIsSafe(from.c_str())) continue;
+        if (!fileUtils_->FileExists(LogFolder(), from.c_str())) continue;
         if (i == rotateCount_) {
-            if (fileUtils_->FileExists(from.c_str())) DeleteLogFile(from.c_str());
-        } else if (fileUtils_->FileExists(from.c_str())) {
-            fileUtils_->RenameFile(from.c_str(), RotatedName(path_, i + 1).c_str());
+            DeleteLogFile(from.c_str());
+        } else {
+            fileUtils_->RenameFile(LogFolder(), from.c_str(), RotatedName(fileName_, i + 1).c_str());
         }
     }
     EnsureOpen();
 }
 
-std::wstring FileAccessBase::MakeDeleteName(const wchar_t* path) {
-    std::wstring name;
+std::wstring FileAccessBase::MakeDeleteName(const wchar_t* name) {
+    std::wstring candidate;
     for (int n = 1; n <= 99; ++n) {
-        name = DeleteNameCandidate(path, n);
-        if (!fileUtils_->FileExists(name.c_str())) break;
+        candidate = DeleteNameCandidate(name, n);
+        if (!fileUtils_->FileExists(LogFolder(), candidate.c_str())) break;
     }
-    return name;
-}
-
-void FileAccessBase::CreateParentDirectory(const wchar_t* path) {
-    const std::wstring file(path);
-    const size_t lastSeparator = file.rfind(L'\\');
-    if (lastSeparator == std::wstring::npos || lastSeparator == 0) return;
-    if (!PathIsSafe(path)) return;
-    // The log's own folder is open to everyone, as the processes of every
-    // account write the same logs; the folders above keep what they inherit.
-    kv::SddlSecurityAttributes security(kEveryoneFullAccessSddl);
-    fileUtils_->CreateDirectoryRecursive(file.substr(0, lastSeparator).c_str(), security.get());
+    return candidate;
 }
 
 }  // namespace KvQmtLogging

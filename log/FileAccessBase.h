@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/UniqueHandle.h"
 #include "log/FileLowLevel.h"
@@ -31,16 +32,22 @@ protected:
     virtual void Rotate();
     virtual void EnsureOpen();
     virtual bool NeedsRotation();
-    virtual void DeleteLogFile(const wchar_t* path) = 0;
-    // The first "<path>__delete_<n>" (n from 1 to 99) that does not exist.
-    virtual std::wstring MakeDeleteName(const wchar_t* path);
-    virtual void CreateParentDirectory(const wchar_t* path);
+    // Removes the file of that name in the log's folder.
+    virtual void DeleteLogFile(const wchar_t* name) = 0;
+    // The first "<name>__delete_<n>" (n from 1 to 99) that does not exist.
+    virtual std::wstring MakeDeleteName(const wchar_t* name);
+    // Opens, and makes where missing, the folders from the maker's folder
+    // down to the log's own and holds them all (FileUtils::OpenFolder) for
+    // as long as the writer lives, so that every later step acts in them
+    // whatever a user does to their paths. False when one of them is a link
+    // or cannot be had: the writer then creates, opens, moves and deletes
+    // nothing.
+    virtual bool CreateParentDirectory();
 
-    // False when one of the folders from the maker's folder down to the log's
-    // own folder, or the given file, is a junction or link: the writer then
-    // creates, opens, moves and deletes nothing, so that a user who may
-    // write in those folders cannot point it at a place of their choosing.
-    bool PathIsSafe(const wchar_t* file);
+    // The held log folder (valid only after CreateParentDirectory gave true)
+    // and the log file's name in it.
+    HANDLE LogFolder() const;
+    const std::wstring& FileName() const { return fileName_; }
 
     FileLowLevel& LowLevel() { return *lowLevel_; }
     FileUtils& Utils() { return *fileUtils_; }
@@ -48,10 +55,13 @@ protected:
 private:
     kv::unique_handle mutex_;
     std::wstring path_;
+    std::wstring fileName_;
     DWORD maxSize_;
     unsigned rotateCount_;
     std::unique_ptr<FileLowLevel> lowLevel_;
     std::unique_ptr<FileUtils> fileUtils_;
+    // The maker's folder, "logs" and the log's own folder, in that order.
+    std::vector<kv::unique_hfile> heldFolders_;
 };
 
 // The machine-wide mutex of one log file, made so that every user's

@@ -10,8 +10,8 @@ void FileAccessContinuous::Write(const void* data, DWORD byteCount) {
     LowLevel().Write(data, byteCount);
 }
 
-void FileAccessContinuous::DeleteLogFile(const wchar_t* path) {
-    Utils().RemoveFile(path);
+void FileAccessContinuous::DeleteLogFile(const wchar_t* name) {
+    Utils().RemoveFile(LogFolder(), name);
 }
 
 }  // namespace KvQmtLogging

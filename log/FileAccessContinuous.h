@@ -11,7 +11,7 @@ public:
     void Write(const void* data, DWORD byteCount) override;
 
 protected:
-    void DeleteLogFile(const wchar_t* path) override;
+    void DeleteLogFile(const wchar_t* name) override;
 };
 
 }  // namespace KvQmtLogging

@@ -30,12 +30,12 @@ void FileAccessTransient::Write(const void* data, DWORD byteCount) {
     LowLevel().Write(data, byteCount);
 }
 
-void FileAccessTransient::DeleteLogFile(const wchar_t* path) {
+void FileAccessTransient::DeleteLogFile(const wchar_t* name) {
     // Moving the file aside first frees its name at once, even while another
     // process still holds it open.
-    const std::wstring deleteName = MakeDeleteName(path);
-    const bool moved = !deleteName.empty() && Utils().RenameFile(path, deleteName.c_str());
-    Utils().RemoveFile(moved ? deleteName.c_str() : path);
+    const std::wstring deleteName = MakeDeleteName(name);
+    const bool moved = !deleteName.empty() && Utils().RenameFile(LogFolder(), name, deleteName.c_str());
+    Utils().RemoveFile(LogFolder(), moved ? deleteName.c_str() : name);
 }
 
 }  // namespace KvQmtLogging

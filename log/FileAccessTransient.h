@@ -15,7 +15,7 @@ public:
     static const DWORD kMutexWaitMs = 500;
 
 protected:
-    void DeleteLogFile(const wchar_t* path) override;
+    void DeleteLogFile(const wchar_t* name) override;
 };
 
 }  // namespace KvQmtLogging

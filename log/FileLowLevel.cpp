@@ -1,12 +1,28 @@
 #include "log/FileLowLevel.h"
 
+#include "common/NoWaitFileOpen.h"
 #include "log/PathIdentity.h"
 
 namespace KvQmtLogging {
 
 namespace {
 const BYTE kByteOrderMark[2] = {0xFF, 0xFE};
+const DWORD kOpenAccess = GENERIC_READ | GENERIC_WRITE;
+
+kv::NoWaitOpen FileRequest(HANDLE folder, const wchar_t* name, kv::OpenDisposition disposition, DWORD access,
+                           SECURITY_ATTRIBUTES* security = nullptr) {
+    kv::NoWaitOpen request;
+    request.folder = folder;
+    request.name = name;
+    request.access = access;
+    request.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    request.disposition = disposition;
+    request.kind = kv::OpenKind::NotFolder;
+    request.openLinkItself = true;
+    request.security = security;
+    return request;
 }
+}  // namespace
 
 // Log files are readable and writable by everyone: services and programs of
 // every user append to the same file.
@@ -14,31 +30,62 @@ FileLowLevel::FileLowLevel() : security_(L"D:(A;OICI;GA;;;WD)") {}
 
 FileLowLevel::~FileLowLevel() { Close(); }
 
-bool FileLowLevel::Open(const wchar_t* path) {
+bool FileLowLevel::Open(HANDLE folder, const wchar_t* name) {
     foreign_ = false;
     if (IsOpen()) return false;
-    // Others may append, rotate (rename) and delete while the file is open.
-    // A link in the file's place is opened as itself, not followed.
-    handle_.reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, security_.get(),
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!IsOpen()) return false;
-    // A folder swapped for a link after the writer's checks shows here: the
-    // file opened is not the one the path names from the maker's folder down.
-    if (!IsPlainFile() || !HandleIsAt(handle_.get(), path, kLogPathOwnComponents) || !PrepareAfterOpen()) {
+    if (!CreateNew(folder, name)) {
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        // Others may append, rotate (rename) and delete while the file is
+        // open. A link in the file's place is opened as itself, not followed.
+        handle_ = kv::OpenWithoutWaiting(FileRequest(folder, name, kv::OpenDisposition::Existing, kOpenAccess));
+        if (!IsOpen()) return false;
+        if (!IsPlainFileNamed(folder, name)) {
+            Close();
+            return false;
+        }
+    }
+    if (!PrepareAfterOpen()) {
         Close();
         return false;
     }
     return true;
 }
 
-bool FileLowLevel::IsPlainFile() {
-    // What was opened must be one ordinary file: not a link or junction, not
-    // a folder, and no second name of a file elsewhere (a hard link).
+bool FileLowLevel::CreateNew(HANDLE folder, const wchar_t* name) {
+    // Made with the right to delete it, so that a file that turns out not to
+    // be where it was meant is removed through its own handle, by no path.
+    kv::unique_hfile created = kv::OpenWithoutWaiting(
+        FileRequest(folder, name, kv::OpenDisposition::New, kOpenAccess | DELETE, security_.get()));
+    if (!created) return false;
+    handle_ = std::move(created);
+    if (!IsPlainFileNamed(folder, name)) {
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        SetFileInformationByHandle(handle_.get(), FileDispositionInfo, &disposition, sizeof(disposition));
+        Close();
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    // The handle kept has no delete right: readers that do not share
+    // deletion may still open the log.
+    kv::unique_hfile kept = kv::OpenWithoutWaiting(FileRequest(folder, name, kv::OpenDisposition::Existing, kOpenAccess));
+    if (!kept) {
+        Close();
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    handle_ = std::move(kept);
+    return true;
+}
+
+bool FileLowLevel::IsPlainFileNamed(HANDLE folder, const wchar_t* name) {
+    // What was opened must be one ordinary file in the held folder: not a
+    // link or junction, not a folder, and no second name of a file elsewhere
+    // (a hard link).
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle_.get(), &information)) return false;
     const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-    return (information.dwFileAttributes & refused) == 0 && information.nNumberOfLinks <= 1;
+    return (information.dwFileAttributes & refused) == 0 && information.nNumberOfLinks <= 1 &&
+           IsNamedIn(handle_.get(), folder, name);
 }
 
 bool FileLowLevel::PrepareAfterOpen() {

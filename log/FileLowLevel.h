@@ -16,7 +16,8 @@ public:
     FileLowLevel(const FileLowLevel&) = delete;
     FileLowLevel& operator=(const FileLowLevel&) = delete;
 
-    virtual bool Open(const wchar_t* path);
+    // Opens or creates the file `name` in the held folder.
+    virtual bool Open(HANDLE folder, const wchar_t* name);
     virtual void Close();
     virtual bool Write(const void* data, DWORD byteCount);
     virtual uint64_t GetSize();
@@ -26,7 +27,8 @@ public:
     virtual bool PrepareAfterOpen();
 
 private:
-    bool IsPlainFile();
+    bool IsPlainFileNamed(HANDLE folder, const wchar_t* name);
+    bool CreateNew(HANDLE folder, const wchar_t* name);
 
     uint64_t position_ = 0;
     kv::unique_hfile handle_;

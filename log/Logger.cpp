@@ -19,6 +19,9 @@ const int kDefaultRotateCount = 2;
 const int kDefaultMaxSizeKB = 100;
 const size_t kFirstMessageChars = 2048;
 const size_t kLargestMessageChars = 131072;
+// Longer than a writer waits for the file's mutex, so that the mutex's own
+// time-out costs no other thread a line.
+const DWORD kLockWaitMs = 1000;
 
 // Formats into a buffer that doubles until the message fits or the largest
 // size is reached; empty when it never fits.
@@ -47,7 +50,18 @@ Logger::~Logger() {
     kv::LastErrorKeeper keeper;
     Log(MarkerLevel(), L"***  LOG AUTO-CLOSED ***");
     Close();
+    // A writer that a stuck thread is still inside is left to the process's
+    // end rather than destroyed under it.
+    LoggerLockHold lock(lock_, LockWait());
+    if (!lock) (void)writer_.release();
     config_.reset();
+}
+
+DWORD Logger::LockWait() const { return lockStalled_ ? 0 : kLockWaitMs; }
+
+void Logger::NoteLockMissed() {
+    lockStalled_ = true;
+    OutputDebugStringW(L"kv_qmt_log!Logger: another thread is held up in the log file, line dropped\n");
 }
 
 std::unique_ptr<FileLowLevel> Logger::CreateLowLevel() { return std::make_unique<FileLowLevel>(); }
@@ -57,7 +71,11 @@ std::unique_ptr<FileUtils> Logger::CreateFileUtils() { return std::make_unique<F
 void Logger::Configure(unsigned flags, const wchar_t* component, const wchar_t* logName) {
     kv::LastErrorKeeper keeper;
     {
-        kv::CriticalSectionHold lock(lock_);
+        LoggerLockHold lock(lock_, LockWait());
+        if (!lock) {
+            NoteLockMissed();
+            return;
+        }
         if (writer_) return;
         config_->component.reset(component ? new std::wstring(component) : nullptr);
         config_->logName.reset(logName ? new std::wstring(logName) : nullptr);
@@ -80,7 +98,12 @@ void Logger::ApplyConfiguration() {
     std::vector<IgnoredSetting> ignored;
     int markerLevel = 0;
     {
-        kv::CriticalSectionHold lock(lock_);
+        LoggerLockHold lock(lock_, LockWait());
+        // Not had in time: a later line applies the configuration.
+        if (!lock) {
+            NoteLockMissed();
+            return;
+        }
         if (!config_->pending) return;
         const wchar_t* component = config_->component ? config_->component->c_str() : nullptr;
         const wchar_t* logName = config_->logName ? config_->logName->c_str() : nullptr;
@@ -158,12 +181,17 @@ void Logger::Deliver(int level, const wchar_t* text, size_t length) {
     std::unique_ptr<LogCopyFile> lostCopy;
     DWORD copyError = ERROR_SUCCESS;
     {
-        kv::CriticalSectionHold lock(lock_);
+        LoggerLockHold lock(lock_, LockWait());
+        if (!lock) {
+            NoteLockMissed();
+            return;
+        }
         if (writer_) writer_->Write(text, bytes);
         if (copy_ && !copy_->Write(text, bytes)) {
             copyError = GetLastError();
             lostCopy = std::move(copy_);
         }
+        lockStalled_ = false;
     }
     // Said once, in the main log only: the copy is given up.
     if (lostCopy) {
@@ -177,7 +205,11 @@ DWORD Logger::CopyTo(const wchar_t* path) {
     kv::LastErrorKeeper keeper;
     DWORD error = ERROR_SUCCESS;
     std::unique_ptr<LogCopyFile> copy = LogCopyFile::Open(path, error);
-    kv::CriticalSectionHold lock(lock_);
+    LoggerLockHold lock(lock_, LockWait());
+    if (!lock) {
+        NoteLockMissed();
+        return ERROR_TIMEOUT;
+    }
     copy_ = std::move(copy);
     return error;
 }
@@ -194,7 +226,11 @@ void Logger::WriteStartMarker(int level) {
 }
 
 void Logger::Close() {
-    kv::CriticalSectionHold lock(lock_);
+    LoggerLockHold lock(lock_, LockWait());
+    if (!lock) {
+        NoteLockMissed();
+        return;
+    }
     writer_.reset();
     copy_.reset();
     if (config_) {
@@ -215,8 +251,8 @@ void Logger::EndLog() {
 }
 
 bool Logger::DeferredAndUnused() {
-    kv::CriticalSectionHold lock(lock_);
-    return config_->pending && (config_->flags & LogFlagDeferOpen) != 0;
+    LoggerLockHold lock(lock_, LockWait());
+    return lock && config_->pending && (config_->flags & LogFlagDeferOpen) != 0;
 }
 
 }  // namespace KvQmtLogging

@@ -5,18 +5,20 @@
 #include <cstdarg>
 #include <memory>
 
-#include "common/CriticalSection.h"
 #include "log/FileAccessBase.h"
 #include "log/FileLowLevel.h"
 #include "log/FileUtils.h"
 #include "log/KvQmtLog.h"
 #include "log/LogCopyFile.h"
 #include "log/LoggerConfig.h"
+#include "log/LoggerLock.h"
 
 namespace KvQmtLogging {
 
 // A levelled writer of UTF-16 lines into one shared, rotated log file. The
-// level test needs no lock; the writer and the configuration are guarded.
+// level test needs no lock; the writer and the configuration are guarded by
+// a lock that no log call waits for longer than a short bound: a line that
+// cannot have it in time is lost, as when the file's mutex is not had.
 class Logger {
 public:
     Logger();
@@ -56,11 +58,16 @@ private:
     void WriteStartMarker(int level);
     int MarkerLevel() const;
     bool DeferredAndUnused();
+    // How long a caller waits for the lock: nothing while another thread
+    // has been seen stuck with it.
+    DWORD LockWait() const;
+    void NoteLockMissed();
 
     std::atomic<int> level_{0};
     std::unique_ptr<FileAccessBase> writer_;
     std::atomic<bool> debugOutput_{false};
-    kv::CriticalSection lock_;
+    LoggerLock lock_;
+    std::atomic<bool> lockStalled_{false};
     std::unique_ptr<LoggerConfig> config_;
     std::unique_ptr<LogCopyFile> copy_;
 };

@@ -2,43 +2,13 @@
 
 #include <vector>
 
-#include "common/UniqueHandle.h"
-
 namespace KvQmtLogging {
 
 namespace {
 
-kv::unique_hfile OpenForIdentity(const std::wstring& path) {
-    // No data access: only the name is asked for, so a file that another
-    // process holds without sharing can still be looked at.
-    return kv::unique_hfile(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
 bool SameText(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
                                 TRUE) == CSTR_EQUAL;
-}
-
-// The final path the object at path should have when none of its last
-// `named` components is a link: the final path of the folder above them and
-// those components as written. Empty when that folder cannot be looked at.
-std::wstring ExpectedFinalPath(const std::wstring& path, int named) {
-    size_t separator = path.size();
-    for (int i = 0; i < named; ++i) {
-        separator = separator == 0 ? std::wstring::npos : path.rfind(L'\\', separator - 1);
-        if (separator == std::wstring::npos) return std::wstring();
-    }
-    if (separator + 1 >= path.size() || path.back() == L'\\') return std::wstring();
-    std::wstring folder = path.substr(0, separator);
-    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
-    kv::unique_hfile handle = OpenForIdentity(folder);
-    if (!handle) return std::wstring();
-    std::wstring expected = FinalPathOf(handle.get());
-    if (expected.empty()) return expected;
-    if (expected.back() != L'\\') expected += L'\\';
-    return expected + path.substr(separator + 1);
 }
 
 }  // namespace
@@ -59,18 +29,13 @@ std::wstring FinalPathOf(HANDLE handle) {
     return path;
 }
 
-bool HandleIsAt(HANDLE handle, const wchar_t* path, int namedComponents) {
-    const std::wstring expected = ExpectedFinalPath(path, namedComponents);
-    return !expected.empty() && SameText(FinalPathOf(handle), expected);
-}
-
-bool IsReachedThroughLink(const wchar_t* path) {
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
-    kv::unique_hfile handle = OpenForIdentity(path);
+bool IsNamedIn(HANDLE opened, HANDLE folder, const wchar_t* name) {
+    std::wstring expected = FinalPathOf(folder);
     // What cannot even be looked at is not trusted either.
-    return !handle || !HandleIsAt(handle.get(), path, 1);
+    if (expected.empty()) return false;
+    if (expected.back() != L'\\') expected += L'\\';
+    expected += name;
+    return SameText(FinalPathOf(opened), expected);
 }
 
 }  // namespace KvQmtLogging

@@ -1,7 +1,8 @@
 #pragma once
-// Whether a name leads where it says: a junction or symbolic link (also one
-// the platform does not mark as a reparse point) makes the final path of
-// what the name opens differ from the final path of its folder plus the name.
+// Whether an open file or folder is the entry it was opened as: a junction
+// or symbolic link (also one the platform does not mark as a reparse point)
+// makes the final path of what was opened differ from the final path of its
+// folder plus its name.
 #include <windows.h>
 
 #include <string>
@@ -17,13 +18,8 @@ std::wstring FinalPathOf(HANDLE handle);
 // them may be a link.
 const int kLogPathOwnComponents = 4;
 
-// True when the handle is the object that the path names, reached through no
-// link in its last namedComponents components: only the folder above them
-// is resolved, the rest must match as written.
-bool HandleIsAt(HANDLE handle, const wchar_t* path, int namedComponents);
-
-// True when the existing object at path is a link or is reached through one
-// in its last component; false for a missing one.
-bool IsReachedThroughLink(const wchar_t* path);
+// True when the opened object is the entry `name` of the open folder, reached
+// through no link.
+bool IsNamedIn(HANDLE opened, HANDLE folder, const wchar_t* name);
 
 }  // namespace KvQmtLogging

@@ -9,6 +9,7 @@
 #include "log/FileAccessContinuous.h"
 #include "log/FileAccessTransient.h"
 #include "log/LogNames.h"
+#include "log/PathIdentity.h"
 #include "tests/log/LogTestSupport.h"
 
 using namespace KvQmtLogging;
@@ -154,13 +155,16 @@ TEST_P(LogFileWriter, FileThatCannotBeOpenedLosesOnlyItsLines) {
 }
 
 // The links of the platform under test do not resolve (a link made there
-// reads as missing), so the link is reported by the file utilities instead.
-// With none given no link is seen at all, as when one is made after the checks.
+// reads as missing), so the link is reported by the file utilities instead:
+// a folder opened whose final path ends as the given one is taken for a link.
 class ReportsALink : public FileUtilsWin32 {
 public:
     explicit ReportsALink(std::wstring link) : link_(std::move(link)) {}
-    bool IsReparsePoint(const wchar_t* path) override {
-        return !link_.empty() && (_wcsicmp(path, link_.c_str()) == 0 || FileUtilsWin32::IsReparsePoint(path));
+    bool IsLink(HANDLE opened) override {
+        const std::wstring path = FinalPathOf(opened);
+        const bool named = !link_.empty() && path.size() >= link_.size() &&
+                           _wcsicmp(path.c_str() + path.size() - link_.size(), link_.c_str()) == 0;
+        return named || FileUtilsWin32::IsLink(opened);
     }
 
 private:
@@ -171,18 +175,15 @@ TEST_P(LogFileWriter, NothingIsCreatedMovedOrDeletedBehindALink) {
     const std::wstring maker = folder_.file(L"K-Vantor");
     const std::wstring logFolder = maker + L"\\logs\\OvSA";
     const std::wstring path = logFolder + L"\\X.log";
-    const wchar_t* const links[] = {L"\\K-Vantor", L"\\K-Vantor\\logs", L"\\K-Vantor\\logs\\OvSA",
-                                    L"\\K-Vantor\\logs\\OvSA\\X.log"};
+    const wchar_t* const links[] = {L"\\K-Vantor", L"\\K-Vantor\\logs", L"\\K-Vantor\\logs\\OvSA"};
     for (const wchar_t* link : links) {
         testsupport::RemoveTree(maker);
-        auto unsafe = [&] {
-            return MakeWriter(continuous(), 0, 3, path, std::make_unique<ReportsALink>(folder_.path() + link));
-        };
-        // A missing folder chain is not created.
+        auto unsafe = [&] { return MakeWriter(continuous(), 0, 3, path, std::make_unique<ReportsALink>(link)); };
+        // No log file is made behind the link.
         auto writer = unsafe();
         WriteLine(*writer, L"line");
         writer.reset();
-        EXPECT_FALSE(DirectoryExists(maker + L"\\logs")) << link;
+        EXPECT_FALSE(FileExists(path)) << link;
 
         // A full file is neither rotated away nor appended to.
         MakeWriter(continuous(), 0, 3, path).reset();
@@ -193,6 +194,18 @@ TEST_P(LogFileWriter, NothingIsCreatedMovedOrDeletedBehindALink) {
         EXPECT_EQ(Utf16File(L"full file\r\n"), ReadBytes(path)) << link;
         EXPECT_FALSE(FileExists(path + L"__delete_1")) << link;
     }
+}
+
+TEST_P(LogFileWriter, LogFileThatIsASecondNameOfAnotherFileIsLeftAlone) {
+    const std::wstring path = folder_.file(L"X.log");
+    const std::wstring elsewhere = folder_.file(L"elsewhere.txt");
+    WriteBytes(elsewhere, Utf16File(L"full file\r\n"));
+    ASSERT_TRUE(CreateHardLinkW(path.c_str(), elsewhere.c_str(), nullptr));
+    auto writer = MakeWriter(continuous(), 0, 3, path);
+    for (int i = 0; i < 3; ++i) WriteLine(*writer, L"line");
+    writer.reset();
+    EXPECT_EQ(Utf16File(L"full file\r\n"), ReadBytes(elsewhere));
+    EXPECT_FALSE(FileExists(path + L"__delete_1"));
 }
 
 TEST_P(LogFileWriter, NothingIsWrittenThroughALinkMadeAfterTheChecks) {
@@ -206,6 +219,102 @@ TEST_P(LogFileWriter, NothingIsWrittenThroughALinkMadeAfterTheChecks) {
     for (int i = 0; i < 3; ++i) WriteLine(*writer, L"line");
     writer.reset();
     EXPECT_EQ(Utf16File(L"full file\r\n"), ReadBytes(path));
+}
+
+// Just before the writer's first create, rename or delete, one folder of the
+// log is swapped for another tree that holds files of the same names, as a
+// junction put there would make the path lead elsewhere.
+class FolderSwap {
+public:
+    FolderSwap(std::wstring folder, std::wstring replacement)
+        : folder_(std::move(folder)), replacement_(std::move(replacement)) {}
+    void Now() {
+        if (tried_) return;
+        tried_ = true;
+        if (MoveFileExW(folder_.c_str(), (folder_ + L".moved").c_str(), 0)) {
+            MoveFileExW(replacement_.c_str(), folder_.c_str(), 0);
+        }
+    }
+
+private:
+    std::wstring folder_;
+    std::wstring replacement_;
+    bool tried_ = false;
+};
+
+class SwapsBeforeActing : public FileUtilsWin32 {
+public:
+    explicit SwapsBeforeActing(FolderSwap& swap) : swap_(swap) {}
+    bool RemoveFile(HANDLE folder, const wchar_t* name) override {
+        swap_.Now();
+        return FileUtilsWin32::RemoveFile(folder, name);
+    }
+    bool RenameFile(HANDLE folder, const wchar_t* from, const wchar_t* to) override {
+        swap_.Now();
+        return FileUtilsWin32::RenameFile(folder, from, to);
+    }
+
+private:
+    FolderSwap& swap_;
+};
+
+class SwapsBeforeOpening : public FileLowLevel {
+public:
+    explicit SwapsBeforeOpening(FolderSwap& swap) : swap_(swap) {}
+    bool Open(HANDLE folder, const wchar_t* name) override {
+        swap_.Now();
+        return FileLowLevel::Open(folder, name);
+    }
+
+private:
+    FolderSwap& swap_;
+};
+
+TEST_P(LogFileWriter, FolderSwappedAfterTheChecksGetsNoCreateRenameOrDelete) {
+    const wchar_t* const levels[] = {L"K-Vantor", L"K-Vantor\\logs", L"K-Vantor\\logs\\OvSA"};
+    const wchar_t* const names[] = {L"X.log", L"X.1.log", L"X.2.log"};
+    for (const wchar_t* level : levels) {
+        testsupport::RemoveTree(folder_.file(L"K-Vantor"));
+        testsupport::RemoveTree(folder_.file(L"K-Vantor.moved"));
+        testsupport::RemoveTree(folder_.file(L"other"));
+        const std::wstring path = folder_.file(L"K-Vantor\\logs\\OvSA\\X.log");
+        const std::wstring other = folder_.file(L"other\\K-Vantor\\logs\\OvSA");
+        ASSERT_TRUE(CreateDirectoryW(folder_.file(L"other").c_str(), nullptr));
+        MakeWriter(continuous(), 0, 3, folder_.file(L"other\\K-Vantor\\logs\\OvSA\\X.log")).reset();
+        for (const wchar_t* name : names) WriteBytes(other + L"\\" + name, Utf16File(L"not the log's\r\n"));
+        MakeWriter(continuous(), 0, 3, path).reset();
+        WriteBytes(path, Utf16File(L"full file\r\n"));
+
+        for (unsigned count : {0u, 2u}) {
+            // A folder that cannot be moved leaves nothing to swap for the
+            // second writer either.
+            FolderSwap swap(folder_.file(level), folder_.file(std::wstring(L"other\\") + level));
+            auto writer = continuous()
+                              ? std::unique_ptr<FileAccessBase>(std::make_unique<FileAccessContinuous>(
+                                    count, 3, path.c_str(), std::make_unique<SwapsBeforeOpening>(swap),
+                                    std::make_unique<SwapsBeforeActing>(swap)))
+                              : std::make_unique<FileAccessTransient>(count, 3, path.c_str(),
+                                                                      std::make_unique<SwapsBeforeOpening>(swap),
+                                                                      std::make_unique<SwapsBeforeActing>(swap));
+            for (int i = 0; i < 3; ++i) WriteLine(*writer, L"line");
+        }
+        // Wherever the other tree now is, its files are as they were and
+        // it holds no others.
+        std::wstring now = other;
+        if (!DirectoryExists(now)) now = path.substr(0, path.rfind(L'\\'));
+        for (const wchar_t* name : names) {
+            EXPECT_EQ(Utf16File(L"not the log's\r\n"), ReadBytes(now + L"\\" + name)) << level << L" " << name;
+        }
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((now + L"\\*").c_str(), &found);
+        ASSERT_NE(INVALID_HANDLE_VALUE, search);
+        int files = 0;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        EXPECT_EQ(3, files) << level;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, LogFileWriter, ::testing::Values(false, true),

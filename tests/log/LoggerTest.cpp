@@ -10,6 +10,7 @@
 #include "log/KvQmtLog.h"
 #include "log/Logger.h"
 #include "log/LogSettings.h"
+#include "common/UniqueHandle.h"
 #include "tests/log/LoggerFixture.h"
 
 using namespace KvQmtLogging;
@@ -268,6 +269,65 @@ TEST_F(LoggerFixture, ProcessWideLoggerIsOneObjectAndSilentUntilConfigured) {
     EXPECT_EQ(77u, GetLastError());
     GetLogger().EndLog();
     EXPECT_EQ(L"Test::Global: through the process-wide logger 42", MessageOf(ReadLogLines(LogPath())[2]));
+}
+
+namespace {
+// A log file whose open does not return until it is let go, as one that a
+// user holds under an opportunistic lock whose break is never acknowledged.
+class OpenThatHangs : public FileLowLevel {
+public:
+    OpenThatHangs(HANDLE entered, HANDLE letGo) : entered_(entered), letGo_(letGo) {}
+    bool Open(HANDLE folder, const wchar_t* name) override {
+        SetEvent(entered_);
+        WaitForSingleObject(letGo_, 30000);
+        return FileLowLevel::Open(folder, name);
+    }
+
+private:
+    HANDLE entered_;
+    HANDLE letGo_;
+};
+
+class LoggerWithHangingOpen : public Logger {
+public:
+    LoggerWithHangingOpen(HANDLE entered, HANDLE letGo) : entered_(entered), letGo_(letGo) {}
+
+protected:
+    std::unique_ptr<FileLowLevel> CreateLowLevel() override {
+        return std::make_unique<OpenThatHangs>(entered_, letGo_);
+    }
+
+private:
+    HANDLE entered_;
+    HANDLE letGo_;
+};
+}  // namespace
+
+TEST_F(LoggerFixture, ThreadStuckInTheFileOpenHoldsUpNoOtherThreadsLogCall) {
+    kv::unique_handle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    kv::unique_handle letGo(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    {
+        LoggerWithHangingOpen logger(entered.get(), letGo.get());
+        logger.Configure(LogFlagDeferOpen, component_.c_str(), kLogName);
+        std::thread stuck([&] { logger.Log(LogInfo, L"%s: first", L"Test::Stuck"); });
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(entered.get(), 10000));
+        std::atomic<bool> returned{false};
+        std::thread other([&] {
+            logger.Log(LogError, L"%s: meanwhile", L"Test::Other");
+            logger.Log(LogError, L"%s: meanwhile", L"Test::Other");
+            returned = true;
+        });
+        for (int i = 0; i < 100 && !returned; ++i) Sleep(100);
+        EXPECT_TRUE(returned) << "a log call waited for the thread stuck in the file open";
+        SetEvent(letGo.get());
+        stuck.join();
+        other.join();
+        logger.Log(LogInfo, L"%s: after", L"Test::After");
+    }
+    std::vector<std::wstring> messages;
+    for (const auto& line : ReadLogLines(LogPath())) messages.push_back(MessageOf(line));
+    EXPECT_EQ(1, std::count(messages.begin(), messages.end(), L"Test::Stuck: first"));
+    EXPECT_EQ(1, std::count(messages.begin(), messages.end(), L"Test::After: after")) << "the log goes on";
 }
 
 TEST(LoggerPath, ComposedUnderTheCommonFolderWithinTheLimit) {
