@@ -12,10 +12,10 @@ Chg2013_dc_upgrade_forcerApp theApp;
 
 namespace {
 
-// The system libraries loaded on first use (the download's, the signer
-// check's, the session list's, the shell's) come from the system folder
-// only, never from the folder the program was started from or lies in,
-// which a user may be able to write.
+// The system libraries loaded on first use (the download's, the proxy
+// resolver's, the signer check's, the session list's, the shell's) come
+// from the system folder only, never from the folder the program was
+// started from or lies in, which a user may be able to write.
 FARPROC WINAPI LoadFromSystemFolder(unsigned notification, PDelayLoadInfo info) {
     if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) return nullptr;
     wchar_t folder[MAX_PATH] = {};
