@@ -290,7 +290,8 @@ void DownloadJob::LogSummary() {
                 url_.text(), file_->path(), retries_, proxyMark, elapsed, via.c_str());
     } else {
         const DWORD bytes = file_->sessionBytes();
-        log.Log(level, L"(FILE) %s '%s' -> '%s':(%lu retries) %s[HTTP %lu][Win32 %lu] in %lums (%lu bytes -> %lukB/s)%s",
+        log.Log(level,
+                L"(FILE) %s '%s' -> '%s':(%lu retries) %s[HTTP %lu][Win32 %lu] in %lums (%lu bytes -> %lukB/s)%s",
                 ResultName(result), url_.text(), file_->path(), retries_, proxyMark, status, win32Error, elapsed,
                 bytes, bytes / elapsed, via.c_str());
     }

@@ -270,9 +270,9 @@ bool Downloader::PrepareRequest() {
 
 HINTERNET Downloader::CreateFileRequest() {
     const wchar_t* const kFunction = L"QmtDownload::Downloader::CreateFileRequest";
-    HINTERNET request = ::HttpOpenRequestW(connection_.get(), L"GET", url_.path(), nullptr, nullptr, nullptr,
-                                           kRequestFlags | RouteRequestFlags() | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0),
-                                           callbackContext());
+    const DWORD flags = kRequestFlags | RouteRequestFlags() | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0);
+    HINTERNET request =
+        ::HttpOpenRequestW(connection_.get(), L"GET", url_.path(), nullptr, nullptr, nullptr, flags, callbackContext());
     rangeSent_ = false;
     if (!request) return nullptr;
     const DWORD current = file_->currentSize();

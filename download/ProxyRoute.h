@@ -27,7 +27,9 @@ struct ProxyRoute {
     bool IsProxy() const { return !proxy.empty() && origin != RouteOrigin::Preconfigured; }
     // A user can point the settings of their own account at a listener of
     // theirs: such a proxy never gets this machine's credentials.
-    bool MayUseMachineCredentials() const { return origin != RouteOrigin::UserAutomatic && origin != RouteOrigin::UserNamed; }
+    bool MayUseMachineCredentials() const {
+        return origin != RouteOrigin::UserAutomatic && origin != RouteOrigin::UserNamed;
+    }
     bool operator==(const ProxyRoute& other) const;
 };
 

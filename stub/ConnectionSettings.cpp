@@ -141,8 +141,9 @@ bool ReadConnectionSettings(HKEY root, const std::wstring& settingsPath, Connect
 
 bool ProxySettingsPerMachine() {
     kv::unique_hkey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-                        0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) {
+    const wchar_t* const policies = L"SOFTWARE\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, policies, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) !=
+        ERROR_SUCCESS) {
         return false;
     }
     DWORD value = 1;
