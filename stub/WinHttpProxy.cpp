@@ -126,25 +126,21 @@ RouteList RoutesFromAnswer(const std::wstring& answer, RouteOrigin origin) {
     return routes;
 }
 
-RouteList Resolve(const std::wstring& url, const std::wstring& scriptUrl, bool autoDetect, RouteOrigin origin,
-                  DWORD limitMs) {
+namespace {
+
+// One question to WinHTTP: the script at scriptUrl, or detection when it is
+// empty. Asked separately, because some platforms give up on the script
+// once detection has found nothing.
+RouteList ResolveOne(const std::wstring& url, const std::wstring& scriptUrl, RouteOrigin origin, DWORD limitMs) {
     const wchar_t* const kFunction = L"WinHttpProxy::Resolve";
     auto job = std::make_shared<Resolution>();
+    if (!job->done) return RouteList();
     job->url = url;
-    job->autoDetect = autoDetect;
+    job->scriptUrl = scriptUrl;
+    job->autoDetect = scriptUrl.empty();
     job->machineLogon = origin == RouteOrigin::Policy;
     job->limitMs = limitMs;
-    if (!scriptUrl.empty()) {
-        if (HasHttpScheme(scriptUrl)) {
-            job->scriptUrl = scriptUrl;
-        } else {
-            LogMessage(LogWarning, L"%s: Configuration script '%s' is not an http or https URL; ignored", kFunction,
-                       scriptUrl.c_str());
-        }
-    }
-    if (job->scriptUrl.empty() && !autoDetect) return RouteList();
-    if (!job->done) return RouteList();
-    const wchar_t* what = job->scriptUrl.empty() ? L"automatic detection" : job->scriptUrl.c_str();
+    const wchar_t* what = scriptUrl.empty() ? L"automatic detection" : scriptUrl.c_str();
     // A script may loop, and detection may wait on the network: the answer
     // is awaited for a time, and a late one is left to its thread.
     try {
@@ -168,6 +164,22 @@ RouteList Resolve(const std::wstring& url, const std::wstring& scriptUrl, bool a
     LogMessage(LogInfo, L"%s: '%s' answers '%s' for '%s'", kFunction, what,
                job->direct ? L"DIRECT" : job->answer.c_str(), url.c_str());
     return job->direct ? RouteList{ProxyRoute{origin, std::wstring()}} : RoutesFromAnswer(job->answer, origin);
+}
+
+}  // namespace
+
+RouteList Resolve(const std::wstring& url, const std::wstring& scriptUrl, bool autoDetect, RouteOrigin origin,
+                  DWORD limitMs) {
+    const wchar_t* const kFunction = L"WinHttpProxy::Resolve";
+    RouteList routes;
+    if (autoDetect) routes = ResolveOne(url, std::wstring(), origin, limitMs);
+    if (!routes.empty() || scriptUrl.empty()) return routes;
+    if (!HasHttpScheme(scriptUrl)) {
+        LogMessage(LogWarning, L"%s: Configuration script '%s' is not an http or https URL; ignored", kFunction,
+                   scriptUrl.c_str());
+        return routes;
+    }
+    return ResolveOne(url, scriptUrl, origin, limitMs);
 }
 
 bool MachineDefault(std::wstring& proxy, std::wstring& bypass) {

@@ -13,9 +13,9 @@ namespace WinHttpProxy {
 // How long a script or detection may take, download and evaluation together.
 constexpr DWORD kResolveLimitMs = 10000;
 
-// The ways the script at scriptUrl (when not empty) or automatic detection
-// (when asked) gives for url, in their order; empty when neither answers in
-// time. Only http and https scripts are fetched.
+// The ways automatic detection (when asked) or else the script at scriptUrl
+// (when not empty) gives for url, in their order; empty when neither answers
+// in time (each has limitMs). Only http and https scripts are fetched.
 QmtDownload::RouteList Resolve(const std::wstring& url, const std::wstring& scriptUrl, bool autoDetect,
                                QmtDownload::RouteOrigin origin, DWORD limitMs = kResolveLimitMs);
 

@@ -13,7 +13,7 @@
 #include "tests/download/DownloadHarness.h"
 #include "tests/download/SummaryMatch.h"
 #include "tests/stub/FakeSessions.h"
-#include "tests/stub/StubTestLog.h"
+#include "tests/support/TestLog.h"
 #include "tests/support/TestServer.h"
 
 using DownloadTesting::TestServer;
@@ -23,12 +23,7 @@ namespace {
 
 const wchar_t kDaveSid[] = L"S-1-5-21-1111111111-2222222222-3333333333-1004";
 
-class StubLogEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ConfigureStubTestLog(L"stub_proxy_chain_tests"); }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new StubLogEnvironment);
-
+// The test log is the download harness's (download_tests).
 class ProxyChain : public ::testing::Test {
 protected:
     void SetUp() override {
