@@ -2,9 +2,9 @@
 
 #include <winhttp.h>
 
+#include <cwctype>
 #include <memory>
 #include <thread>
-#include <vector>
 
 #include "common/UniqueHandle.h"
 #include "log/KvQmtLog.h"
@@ -96,7 +96,7 @@ std::wstring Trim(const std::wstring& text) {
 
 bool StartsWithWord(const std::wstring& text, const wchar_t* word) {
     const size_t length = ::wcslen(word);
-    return text.size() > length && ::_wcsnicmp(text.c_str(), word, length) == 0 && iswspace(text[length]);
+    return text.size() > length && ::_wcsnicmp(text.c_str(), word, length) == 0 && std::iswspace(text[length]);
 }
 
 }  // namespace

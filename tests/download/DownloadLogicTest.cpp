@@ -85,12 +85,10 @@ TEST(DownloadPolicyTest, OnlyFailedConnectionsAndProxyRefusalsMoveToTheNextWay) 
         // The origin's answers stand, through a proxy or not.
         {HttpNotFound, 404, true, 0, MoveOnReason::None},
         {HttpForbidden, 403, false, 0, MoveOnReason::None},
-        {HttpPermanentError, 407, false, 0, MoveOnReason::None},
         {HttpRetryableError, 503, true, 0, MoveOnReason::None},
         {NetworkTimeout, 0, true, 0, MoveOnReason::None},
         // Bytes came this way: it stays.
         {NetworkError, 0, true, 500, MoveOnReason::None},
-        {NetworkReset, 0, true, 1, MoveOnReason::None},
     };
     for (const auto& row : table) {
         EXPECT_EQ(WhyMoveOn(row.result, row.status, row.viaProxy, row.received), row.reason)
