@@ -13,7 +13,7 @@ enum DownloadCallbackKind : DWORD {
 
 enum DownloadCompletionFlags : DWORD {
     DownloadUpToDate = 1,       // the local copy was current; nothing was transferred
-    DownloadProxyDisabled = 2,  // the proxy failed and is switched off for later downloads
+    DownloadProxyDisabled = 2,  // earlier ways failed and are skipped by later downloads
 };
 
 // May run on a WinINet worker thread, or on the caller's thread before Start returns.

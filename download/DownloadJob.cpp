@@ -14,6 +14,7 @@ using KvQmtLogging::LogMessage;
 
 DownloadJob::DownloadJob(const wchar_t* url, DWORD stallLimitMs, DWORD overallLimitMs)
     : url_(url),
+      routes_(1, ProxyRoute{RouteOrigin::Preconfigured, std::wstring()}),
       stallLimitMs_(stallLimitMs),
       overallLimitMs_(overallLimitMs),
       idle_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
@@ -103,14 +104,12 @@ bool DownloadJob::WaitIdle(DWORD milliseconds) const {
 void DownloadJob::OpenConnection(INTERNET_STATUS_CALLBACK statusCallback) {
     const wchar_t* const kFunction = L"QmtDownload::DownloadJob::OpenConnection";
     if (connection_) return;
-    QmtDownloadInstance& instance = QmtDownloadInstance::Get();
-    HINTERNET session = nullptr;
-    if (useProxy_ && instance.HasProxy()) {
-        session = instance.GetProxyHandle();
-        usedProxy_ = true;
-    } else {
-        session = instance.GetHandle();
-    }
+    const ProxyRoute& route = CurrentRoute();
+    LogMessage(KvQmtLogging::LogInfo, L"%s: Connecting to '%s' through connection %u of %u: %s", kFunction,
+               url_.host(), static_cast<unsigned>(route_ + 1), static_cast<unsigned>(routes_.size()),
+               RouteName(route).c_str());
+    HINTERNET session = QmtDownloadInstance::Get().GetRouteHandle(route);
+    if (route.IsProxy()) usedProxy_ = true;
     connection_.reset(::InternetConnectW(session, url_.host(), url_.port(), nullptr, nullptr, INTERNET_SERVICE_HTTP,
                                          0, callbackContext_));
     if (!connection_) {
@@ -134,6 +133,7 @@ void DownloadJob::ResetForRequest() {
     kv::CriticalSectionHold hold(lock_);
     result_ = 0;
     win32Error_ = 0;
+    lastStatus_ = 0;
     step_ = StepSend;
 }
 
@@ -175,7 +175,6 @@ void DownloadJob::MapWin32Error(DWORD error) {
 
 bool DownloadJob::ShouldRetry() {
     const wchar_t* const kFunction = L"QmtDownload::DownloadJob::ShouldRetry";
-    const bool proxySet = QmtDownloadInstance::Get().HasProxy();
     DWORD result = 0;
     DWORD win32Error = 0;
     bool overdue = false;
@@ -185,25 +184,37 @@ bool DownloadJob::ShouldRetry() {
         win32Error = win32Error_;
         overdue = overdue_;
     }
-    if (overdue || cancelRequested_.load() || !IsRetryable(result, retries_, useProxy_, proxySet)) return false;
-    LogMessage(KvQmtLogging::LogInfo, L"%s: SHOULD retry (count=%lu, err=%s, win32err=%lu",
-               kFunction, retries_, ResultName(result), win32Error);
-    ++retries_;
-    ToggleProxy();
+    if (overdue || cancelRequested_.load()) return false;
+    if (!MoveToNextRoute(result, win32Error)) {
+        if (!IsRetryable(result, retries_)) return false;
+        LogMessage(KvQmtLogging::LogInfo, L"%s: SHOULD retry (count=%lu, err=%s, win32err=%lu",
+                   kFunction, retries_, ResultName(result), win32Error);
+        ++retries_;
+    }
     kv::CriticalSectionHold hold(lock_);
     result_ = 0;
     win32Error_ = 0;
     return true;
 }
 
-void DownloadJob::ToggleProxy() {
-    const wchar_t* const kFunction = L"QmtDownload::DownloadJob::ToggleProxy";
+bool DownloadJob::MoveToNextRoute(DWORD result, DWORD win32Error) {
+    const wchar_t* const kFunction = L"QmtDownload::DownloadJob::MoveToNextRoute";
+    if (route_ + 1 >= routes_.size()) return false;
     const DWORD received = file_ ? file_->sessionBytes() : 0;
-    const bool next = NextUseProxy(useProxy_, QmtDownloadInstance::Get().HasProxy(), received);
-    if (next == useProxy_) return;
-    useProxy_ = next;
-    LogMessage(KvQmtLogging::LogInfo, L"%s: Trying next connection with%s proxy", kFunction, useProxy_ ? L"" : L"out");
+    const MoveOnReason reason = WhyMoveOn(result, lastStatus_, CurrentRoute().IsProxy(), received);
+    if (reason == MoveOnReason::None) return false;
+    LogMessage(KvQmtLogging::LogInfo, L"%s: Connection %u (%s) failed: %s (%s, HTTP %lu, Win32 %lu); trying %s",
+               kFunction, static_cast<unsigned>(route_ + 1), RouteName(CurrentRoute()).c_str(), MoveOnText(reason),
+               ResultName(result), lastStatus_, win32Error, RouteName(routes_[route_ + 1]).c_str());
+    ++route_;
     CloseConnection();
+    return true;
+}
+
+DWORD DownloadJob::RouteRequestFlags() const {
+    // Without this WinINet answers a proxy's NTLM or Negotiate challenge
+    // with the logon of the account the program runs under.
+    return CurrentRoute().MayUseMachineCredentials() ? 0 : static_cast<DWORD>(INTERNET_FLAG_NO_AUTH);
 }
 
 void DownloadJob::ReportProgress() {
@@ -220,11 +231,16 @@ void DownloadJob::JobComplete() {
     DWORD flags = upToDate_ ? static_cast<DWORD>(DownloadUpToDate) : 0;
     QmtDownloadInstance& instance = QmtDownloadInstance::Get();
     DWORD result = GetResult();
-    if (result == Success && !useProxy_ && instance.HasProxy()) {
-        LogMessage(KvQmtLogging::LogInfo,
-                   L"%s: Automatically disabling invalid proxy, further calls will use direct connection",
-                   kFunction);
-        instance.SetProxy(nullptr);
+    if (result == Success && route_ != 0 && instance.KeepRoutesFrom(CurrentRoute())) {
+        // Ways that failed are not tried first again in this run.
+        if (CurrentRoute().IsProxy()) {
+            LogMessage(KvQmtLogging::LogInfo, L"%s: Automatically disabling failed connections, further calls will "
+                       L"use %s", kFunction, RouteName(CurrentRoute()).c_str());
+        } else {
+            LogMessage(KvQmtLogging::LogInfo,
+                       L"%s: Automatically disabling invalid proxy, further calls will use direct connection",
+                       kFunction);
+        }
         flags |= DownloadProxyDisabled;
     }
 
@@ -260,21 +276,24 @@ void DownloadJob::LogSummary() {
     }
     const bool success = result == Success;
     const int level = success ? KvQmtLogging::LogInfo : KvQmtLogging::LogWarning;
-    const wchar_t* proxyMark = usedProxy_ && (!success || useProxy_) ? L"[proxy]" : L"";
+    const wchar_t* proxyMark = usedProxy_ && (!success || CurrentRoute().IsProxy()) ? L"[proxy]" : L"";
+    // Which way carried the download (or was tried last).
+    const std::wstring via = L" via " + RouteName(CurrentRoute());
     const DWORD status = header_ ? header_->status() : 0;
     KvQmtLogging::Logger& log = QmtDownloadInstance::Get().SummaryLog();
 
     if (!file_) {
-        log.Log(level, L"(HEAD) %s '%s': (%lu retries) %s[HTTP %lu][Win32 %lu] in %lums", ResultName(result),
-                url_.text(), retries_, proxyMark, status, win32Error, elapsed);
+        log.Log(level, L"(HEAD) %s '%s': (%lu retries) %s[HTTP %lu][Win32 %lu] in %lums%s", ResultName(result),
+                url_.text(), retries_, proxyMark, status, win32Error, elapsed, via.c_str());
     } else if (upToDate_) {
-        log.Log(level, L"(FILE) %s '%s' -> '%s': UP-TO-DATE (%lu retries)%s in %lums", ResultName(result),
-                url_.text(), file_->path(), retries_, proxyMark, elapsed);
+        log.Log(level, L"(FILE) %s '%s' -> '%s': UP-TO-DATE (%lu retries)%s in %lums%s", ResultName(result),
+                url_.text(), file_->path(), retries_, proxyMark, elapsed, via.c_str());
     } else {
         const DWORD bytes = file_->sessionBytes();
-        log.Log(level, L"(FILE) %s '%s' -> '%s':(%lu retries) %s[HTTP %lu][Win32 %lu] in %lums (%lu bytes -> %lukB/s)",
+        log.Log(level,
+                L"(FILE) %s '%s' -> '%s':(%lu retries) %s[HTTP %lu][Win32 %lu] in %lums (%lu bytes -> %lukB/s)%s",
                 ResultName(result), url_.text(), file_->path(), retries_, proxyMark, status, win32Error, elapsed,
-                bytes, bytes / elapsed);
+                bytes, bytes / elapsed, via.c_str());
     }
 }
 

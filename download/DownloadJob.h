@@ -11,6 +11,7 @@
 #include "download/File.h"
 #include "download/Header.h"
 #include "download/InternetHandle.h"
+#include "download/ProxyRoute.h"
 #include "download/Url.h"
 #include "download/Watchdog.h"
 
@@ -67,7 +68,11 @@ protected:
     // What a completion means once the request was aborted: 0 while it was not.
     DWORD AbortError();
     bool ShouldRetry();
-    void ToggleProxy();
+    // Moves to the next way when this failure calls for it; false otherwise.
+    bool MoveToNextRoute(DWORD result, DWORD win32Error);
+    // The way the current connection takes, and the request flags it needs.
+    const ProxyRoute& CurrentRoute() const { return routes_[route_]; }
+    DWORD RouteRequestFlags() const;
     // Ends the download: summary, proxy rule, the one DownloadFinished call.
     void JobComplete();
     void LogSummary();
@@ -96,7 +101,10 @@ protected:
     bool usedProxy_ = false;
     DownloadCallback callback_ = nullptr;
     void* context_ = nullptr;
-    bool useProxy_ = true;
+    // The ways this download tries, taken at its start, and the current one.
+    RouteList routes_;
+    size_t route_ = 0;
+    DWORD lastStatus_ = 0;  // the status of the last answer of this request, 0 for none
     const DWORD stallLimitMs_;
     const DWORD overallLimitMs_;
     std::atomic<DWORD> lastActivity_{0};

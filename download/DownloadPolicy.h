@@ -6,13 +6,13 @@ namespace QmtDownload {
 
 constexpr DWORD kMaxRetries = 3;
 
-// Whether a failed request is tried again. A proxy that refuses or cannot be
-// reached is retried (without it) only while the proxy is in use.
-bool IsRetryable(DWORD result, DWORD retries, bool usingProxy, bool proxySet);
+// Whether a transient failure is tried again on the same way.
+bool IsRetryable(DWORD result, DWORD retries);
 
-// Whether the next attempt goes through the proxy: attempts alternate between
-// the proxy and the preconfigured connection only while nothing has been
-// received in this download.
-bool NextUseProxy(bool useProxy, bool proxySet, DWORD bytesReceived);
+// Why a failed attempt moves on to the next way, or None when it does not
+// (the origin's answer stands, or bytes already came this way).
+enum class MoveOnReason { None, CannotConnect, ProxyAuthentication, ProxyRefused };
+MoveOnReason WhyMoveOn(DWORD result, DWORD httpStatus, bool viaProxy, DWORD bytesReceived);
+const wchar_t* MoveOnText(MoveOnReason reason);
 
 }  // namespace QmtDownload

@@ -2,6 +2,7 @@
 
 #include "download/CallbackRegistry.h"
 #include "download/DownloadResult.h"
+#include "download/QmtDownloadInstance.h"
 #include "download/Win32ErrorText.h"
 #include "log/KvQmtLog.h"
 
@@ -214,6 +215,8 @@ bool Downloader::Begin() {
     win32Error_ = 0;
     upToDate_ = false;
     usedProxy_ = false;
+    routes_ = QmtDownloadInstance::Get().Routes();
+    route_ = 0;
     cancelRequested_.store(false);
     overdue_ = false;
     abandoned_ = false;
@@ -255,7 +258,7 @@ bool Downloader::PrepareRequest() {
     } else {
         LogMessage(KvQmtLogging::LogDebug, L"%s: Prepare HEAD request", kFunction);
         request = ::HttpOpenRequestW(connection_.get(), L"HEAD", url_.path(), nullptr, nullptr, nullptr,
-                                     kRequestFlags | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0),
+                                     kRequestFlags | RouteRequestFlags() | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0),
                                      callbackContext());
     }
     if (!request) {
@@ -284,9 +287,9 @@ bool Downloader::PrepareRequest() {
 
 HINTERNET Downloader::CreateFileRequest() {
     const wchar_t* const kFunction = L"QmtDownload::Downloader::CreateFileRequest";
-    HINTERNET request = ::HttpOpenRequestW(connection_.get(), L"GET", url_.path(), nullptr, nullptr, nullptr,
-                                           kRequestFlags | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0),
-                                           callbackContext());
+    const DWORD flags = kRequestFlags | RouteRequestFlags() | (url_.isHttps() ? INTERNET_FLAG_SECURE : 0);
+    HINTERNET request =
+        ::HttpOpenRequestW(connection_.get(), L"GET", url_.path(), nullptr, nullptr, nullptr, flags, callbackContext());
     rangeSent_ = false;
     if (!request) return nullptr;
     const DWORD current = file_->currentSize();
@@ -388,6 +391,7 @@ DWORD Downloader::ReadHeader() {
     }
     auto header = std::make_unique<Header>(request);
     header->LogHeader();
+    lastStatus_ = header->status();
     const DWORD error = ApplyHeader(*header);
     StoreHeader(std::move(header));
     return error;

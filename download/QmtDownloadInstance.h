@@ -1,15 +1,16 @@
 #pragma once
-// The process-wide holder of the download library's WinINet sessions (the
-// preconfigured one and the one through the configured proxy), the proxy text
-// and the summary log of every download.
+// The process-wide holder of the download library's WinINet sessions (one for
+// each way of reaching a server), the ordered ways themselves and the summary
+// log of every download.
 #include <windows.h>
 
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/CriticalSection.h"
 #include "common/ProcessWide.h"
 #include "download/InternetHandle.h"
+#include "download/ProxyRoute.h"
 #include "log/Logger.h"
 
 namespace QmtDownload {
@@ -21,12 +22,20 @@ public:
 
     // The preconfigured session, opened on first use (none when that failed).
     HINTERNET GetHandle();
-    // The session through the proxy, opened on first use; none while no proxy is set.
-    HINTERNET GetProxyHandle();
-    // None or an empty text clears the proxy. Later proxied connections open a
-    // new session with the new proxy; the preconfigured session stays.
-    void SetProxy(const wchar_t* proxy);
+    // The session of one way, opened on first use; none when that failed.
+    HINTERNET GetRouteHandle(const ProxyRoute& route);
+    // The ways a download tries, in order; never empty (at least the
+    // preconfigured connection). Later downloads use the new list.
+    void SetRoutes(const RouteList& routes);
+    RouteList Routes();
+    // Drops the ways listed before this one; false when it is not listed
+    // (the list changed meanwhile) or is already the first.
+    bool KeepRoutesFrom(const ProxyRoute& route);
+    // True while a proxy is among the ways.
     bool HasProxy();
+    // None or an empty text: only the preconfigured connection; else the
+    // user's proxy and then the preconfigured connection.
+    void SetProxy(const wchar_t* proxy);
 
     // The summary log: K-Vantor\logs\QMT\downloaded_files.log.
     KvQmtLogging::Logger& SummaryLog() { return summaryLog_; }
@@ -40,15 +49,22 @@ private:
     ~QmtDownloadInstance() { summaryLog_.EndLog(); }
     friend class kv::ProcessWide<QmtDownloadInstance>;
 
+    struct RouteSession {
+        ProxyRoute route;
+        unique_hinternet session;
+    };
+
     unique_hinternet session_;
-    unique_hinternet proxySession_;
     kv::CriticalSection lock_;
     KvQmtLogging::Logger summaryLog_;
-    std::unique_ptr<std::wstring> proxy_;
+    RouteList routes_;
+    std::vector<RouteSession> routeSessions_;
 };
 
 // Sets (or, with none or an empty text, clears) the proxy of every later
 // connection, as WinINet takes it ("host:port").
 void SetDownloadProxy(const wchar_t* proxy);
+// Sets the ways every later download tries, in order.
+void SetDownloadRoutes(const RouteList& routes);
 
 }  // namespace QmtDownload

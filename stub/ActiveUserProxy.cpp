@@ -6,12 +6,17 @@
 #include "common/RegistryString.h"
 #include "common/UniqueHandle.h"
 #include "download/QmtDownloadInstance.h"
+#include "stub/ConnectionSettings.h"
+#include "stub/ProxyChain.h"
+#include "stub/StubInstaller.h"
+#include "stub/WinHttpProxy.h"
 #include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogDebug;
 using KvQmtLogging::LogInfo;
 using KvQmtLogging::LogMessage;
 using KvQmtLogging::LogWarning;
+using QmtDownload::RouteOrigin;
 
 const wchar_t kInternetSettingsSubkey[] = L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
@@ -85,6 +90,102 @@ bool VerifySessionIsActive(const WTS_SESSION_INFOW& session) {
     return true;
 }
 
+
+// ProxyEnable and ProxyServer, with the lines they have always been logged
+// with; the enabled proxy text, or empty.
+std::wstring ReadLegacyProxy(HKEY key) {
+    const wchar_t* const kFunction = L"UseProxyFromActiveUser";
+    DWORD enabled = 0;
+    DWORD enabledType = REG_NONE;
+    DWORD size = sizeof(enabled);
+    if (WithLastError(::RegQueryValueExW(key, L"ProxyEnable", nullptr, &enabledType,
+                                         reinterpret_cast<BYTE*>(&enabled), &size)) != ERROR_SUCCESS) {
+        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", kFunction, L"ProxyEnable", ::GetLastError());
+        enabled = 0;
+    } else if (enabledType != REG_DWORD || size != sizeof(enabled)) {
+        // Only a number switches the proxy on: the text "0" or four stray
+        // bytes of another type would otherwise read as enabled.
+        LogMessage(LogWarning, L"%s: Value '%s' has type %lu and %lu bytes, not a REG_DWORD: no proxy", kFunction,
+                   L"ProxyEnable", enabledType, size);
+        enabled = 0;
+    }
+
+    // A value of another type (an unexpanded REG_EXPAND_SZ among them) is
+    // not a proxy text to trust.
+    std::wstring server;
+    const kv::RegistryStringRead read = kv::ReadRegistryString(
+        key, L"ProxyServer", kv::RegistryStringTypes::Plain, kProxyServerChars * sizeof(wchar_t), server);
+    if (!read) {
+        WithLastError(read.error);
+        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", kFunction, L"ProxyServer", ::GetLastError());
+        server.clear();
+    } else if (server.size() >= kProxyServerChars) {
+        // Stored without its terminator: the text is cut to what a terminated
+        // value of the largest size taken holds.
+        server.resize(kProxyServerChars - 1);
+    }
+    return enabled != 0 ? server : std::wstring();
+}
+
+// The logged-on user's whole proxy configuration; false when no user is
+// found or their settings cannot be opened.
+bool ReadUserSettings(SessionApi& sessions, ConnectionSettings& settings) {
+    const wchar_t* const kFunction = L"UseProxyFromActiveUser";
+    const std::wstring sid = FindLoggedInUserSessionSID(sessions);
+    if (sid.empty()) {
+        LogMessage(LogWarning, L"%s: No user SID - can't read proxy settings", kFunction);
+        return false;
+    }
+    // The user's settings live in the 64-bit view on a 64-bit system, and the
+    // program is a 32-bit process.
+    const std::wstring keyPath = sid + kInternetSettingsSubkey;
+    kv::unique_hkey key;
+    if (WithLastError(::RegOpenKeyExW(HKEY_USERS, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                                      key.put())) != ERROR_SUCCESS) {
+        LogMessage(LogWarning, L"%s: Failed to open 'HKU\\%s': %lu", kFunction, keyPath.c_str(), ::GetLastError());
+        return false;
+    }
+    const std::wstring legacyProxy = ReadLegacyProxy(key.get());
+    key.reset();
+    if (!ReadConnectionSettings(HKEY_USERS, keyPath, settings)) return false;
+    if (!settings.binary) {
+        // Without the binary value the named proxy is the one the older
+        // values enable, read as above.
+        settings.proxy = legacyProxy;
+        settings.flags = (settings.flags & ~ConnectionSettings::kNamedProxy) |
+                         (legacyProxy.empty() ? 0 : ConnectionSettings::kNamedProxy);
+    }
+    if (settings.UsesNamedProxy()) {
+        LogMessage(LogInfo, L"%s: Setting proxy '%s' for downloads", kFunction, settings.proxy.c_str());
+    } else {
+        LogMessage(LogInfo, L"%s: IE proxy was not enabled for user '%s'", kFunction, sid.c_str());
+    }
+    return true;
+}
+
+// The policy's proxy setting, resolved for the URL where it is a script or
+// detection.
+void UsePolicy(const MachinePolicy& policy, const std::wstring& url, ProxyChain::Sources& sources) {
+    switch (policy.proxyMode) {
+        case PolicyProxyMode::Direct:
+            sources.policyDirect = true;
+            break;
+        case PolicyProxyMode::AutoDetect:
+        case PolicyProxyMode::PacScript:
+            sources.policySetsProxy = true;
+            sources.policyAutomatic = WinHttpProxy::Resolve(
+                url, policy.proxyMode == PolicyProxyMode::PacScript ? policy.proxyPacUrl : std::wstring(),
+                policy.proxyMode == PolicyProxyMode::AutoDetect, RouteOrigin::Policy);
+            break;
+        case PolicyProxyMode::FixedServers:
+            sources.policySetsProxy = true;
+            sources.policyNamed = {policy.proxyServer, policy.proxyBypassList};
+            break;
+        case PolicyProxyMode::System:
+        case PolicyProxyMode::Unset:
+            break;
+    }
+}
 }  // namespace
 
 std::wstring ReadFullUserNameFromWTS(SessionApi& sessions, DWORD sessionId) {
@@ -177,58 +278,31 @@ std::wstring FindLoggedInUserSessionSID(SessionApi& sessions) {
 void UseProxyFromActiveUser() { UseProxyFromActiveUser(Win32SessionApi::Instance()); }
 
 void UseProxyFromActiveUser(SessionApi& sessions) {
+    UseProxyFromActiveUser(sessions, ReadMachinePolicy(), kInstallerUrl);
+}
+
+void UseProxyFromActiveUser(SessionApi& sessions, const MachinePolicy& policy, const std::wstring& url) {
     const wchar_t* const kFunction = L"UseProxyFromActiveUser";
-    const std::wstring sid = FindLoggedInUserSessionSID(sessions);
-    if (sid.empty()) {
-        LogMessage(LogWarning, L"%s: No user SID - can't read proxy settings", kFunction);
-        return;
+    ProxyChain::Sources sources;
+    UsePolicy(policy, url, sources);
+    if (!sources.policyDirect) {
+        ConnectionSettings settings;
+        bool found = false;
+        if (ProxySettingsPerMachine()) {
+            LogMessage(LogInfo, L"%s: Proxy settings are per machine: reading the machine's", kFunction);
+            found = ReadConnectionSettings(HKEY_LOCAL_MACHINE, kInternetSettingsSubkey + 1, settings);
+        } else {
+            found = ReadUserSettings(sessions, settings);
+        }
+        if (found) {
+            if (!sources.policySetsProxy && (settings.UsesScript() || settings.UsesAutoDetect())) {
+                sources.userAutomatic =
+                    WinHttpProxy::Resolve(url, settings.UsesScript() ? settings.scriptUrl : std::wstring(),
+                                          settings.UsesAutoDetect(), RouteOrigin::UserAutomatic);
+            }
+            if (settings.UsesNamedProxy()) sources.userNamed = {settings.proxy, settings.bypass};
+        }
+        WinHttpProxy::MachineDefault(sources.machineWinHttp.proxy, sources.machineWinHttp.bypass);
     }
-
-    // The user's settings live in the 64-bit view on a 64-bit system, and the
-    // program is a 32-bit process.
-    const std::wstring keyPath = sid + kInternetSettingsSubkey;
-    kv::unique_hkey key;
-    if (WithLastError(::RegOpenKeyExW(HKEY_USERS, keyPath.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                                      key.put())) != ERROR_SUCCESS) {
-        LogMessage(LogWarning, L"%s: Failed to open 'HKU\\%s': %lu", kFunction, keyPath.c_str(), ::GetLastError());
-        return;
-    }
-
-    DWORD enabled = 0;
-    DWORD enabledType = REG_NONE;
-    DWORD size = sizeof(enabled);
-    if (WithLastError(::RegQueryValueExW(key.get(), L"ProxyEnable", nullptr, &enabledType,
-                                         reinterpret_cast<BYTE*>(&enabled), &size)) != ERROR_SUCCESS) {
-        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", kFunction, L"ProxyEnable", ::GetLastError());
-        enabled = 0;
-    } else if (enabledType != REG_DWORD || size != sizeof(enabled)) {
-        // Only a number switches the proxy on: the text "0" or four stray
-        // bytes of another type would otherwise read as enabled.
-        LogMessage(LogWarning, L"%s: Value '%s' has type %lu and %lu bytes, not a REG_DWORD: no proxy", kFunction,
-                   L"ProxyEnable", enabledType, size);
-        enabled = 0;
-    }
-
-    // A value of another type (an unexpanded REG_EXPAND_SZ among them) is
-    // not a proxy text to trust.
-    std::wstring server;
-    const kv::RegistryStringRead read = kv::ReadRegistryString(
-        key.get(), L"ProxyServer", kv::RegistryStringTypes::Plain, kProxyServerChars * sizeof(wchar_t), server);
-    if (!read) {
-        WithLastError(read.error);
-        LogMessage(LogWarning, L"%s: Failed to read value '%s': %lu", kFunction, L"ProxyServer", ::GetLastError());
-        server.clear();
-    } else if (server.size() >= kProxyServerChars) {
-        // Stored without its terminator: the text is cut to what a terminated
-        // value of the largest size taken holds.
-        server.resize(kProxyServerChars - 1);
-    }
-    key.reset();
-
-    if (enabled != 0 && !server.empty()) {
-        LogMessage(LogInfo, L"%s: Setting proxy '%s' for downloads", kFunction, server.c_str());
-        QmtDownload::SetDownloadProxy(server.c_str());
-    } else {
-        LogMessage(LogInfo, L"%s: IE proxy was not enabled for user '%s'", kFunction, sid.c_str());
-    }
+    QmtDownload::SetDownloadRoutes(ProxyChain::Build(sources, ProxyChain::UrlHost(url)));
 }

@@ -59,33 +59,41 @@ TEST(DownloadResultTest, HttpStatusesMapToTheirResults) {
 
 TEST(DownloadPolicyTest, TransientFailuresAreRetriedAtMostThreeTimes) {
     for (DWORD result : {HttpRetryableError, NetworkTimeout, NetworkReset}) {
-        for (DWORD retries = 0; retries < 3; ++retries) {
-            EXPECT_TRUE(IsRetryable(result, retries, false, false)) << result << " " << retries;
-            EXPECT_TRUE(IsRetryable(result, retries, true, true)) << result << " " << retries;
-        }
-        EXPECT_FALSE(IsRetryable(result, 3, true, true)) << result;
+        for (DWORD retries = 0; retries < 3; ++retries) EXPECT_TRUE(IsRetryable(result, retries)) << result;
+        EXPECT_FALSE(IsRetryable(result, 3)) << result;
     }
-    for (DWORD result : {Success, UnknownError, InvalidUrl, FileAccess, DiskFull, HttpNotFound, HttpPermanentError,
-                         NetworkInvalidCertificate, Cancelled}) {
-        EXPECT_FALSE(IsRetryable(result, 0, true, true)) << result;
+    for (DWORD result : {Success, UnknownError, InvalidUrl, FileAccess, DiskFull, HttpForbidden, HttpNotFound,
+                         HttpPermanentError, NetworkInvalidCertificate, NetworkError, Cancelled}) {
+        EXPECT_FALSE(IsRetryable(result, 0)) << result;
     }
 }
 
-TEST(DownloadPolicyTest, RefusalAndNetworkErrorsAreRetriedOnlyWhileTheProxyIsInUse) {
-    for (DWORD result : {HttpForbidden, NetworkError}) {
-        EXPECT_TRUE(IsRetryable(result, 0, true, true)) << result;
-        EXPECT_FALSE(IsRetryable(result, 0, false, true)) << result << ": already direct";
-        EXPECT_FALSE(IsRetryable(result, 0, true, false)) << result << ": no proxy set";
-        EXPECT_FALSE(IsRetryable(result, 3, true, true)) << result;
+TEST(DownloadPolicyTest, OnlyFailedConnectionsAndProxyRefusalsMoveToTheNextWay) {
+    const struct {
+        DWORD result;
+        DWORD status;
+        bool viaProxy;
+        DWORD received;
+        MoveOnReason reason;
+    } table[] = {
+        {NetworkError, 0, false, 0, MoveOnReason::CannotConnect},
+        {NetworkError, 0, true, 0, MoveOnReason::CannotConnect},
+        {HttpPermanentError, 407, true, 0, MoveOnReason::ProxyAuthentication},
+        {HttpForbidden, 403, true, 0, MoveOnReason::ProxyRefused},
+        {HttpPermanentError, 502, true, 0, MoveOnReason::ProxyRefused},
+        {NetworkReset, 0, true, 0, MoveOnReason::ProxyRefused},
+        // The origin's answers stand, through a proxy or not.
+        {HttpNotFound, 404, true, 0, MoveOnReason::None},
+        {HttpForbidden, 403, false, 0, MoveOnReason::None},
+        {HttpRetryableError, 503, true, 0, MoveOnReason::None},
+        {NetworkTimeout, 0, true, 0, MoveOnReason::None},
+        // Bytes came this way: it stays.
+        {NetworkError, 0, true, 500, MoveOnReason::None},
+    };
+    for (const auto& row : table) {
+        EXPECT_EQ(WhyMoveOn(row.result, row.status, row.viaProxy, row.received), row.reason)
+            << row.result << " " << row.status << " " << row.viaProxy << " " << row.received;
     }
-}
-
-TEST(DownloadPolicyTest, ConnectionsAlternateOnlyWhileNothingWasReceived) {
-    EXPECT_FALSE(NextUseProxy(true, true, 0));
-    EXPECT_TRUE(NextUseProxy(false, true, 0));
-    EXPECT_TRUE(NextUseProxy(true, true, 1));
-    EXPECT_FALSE(NextUseProxy(false, true, 500));
-    EXPECT_TRUE(NextUseProxy(true, false, 0)) << "nothing to alternate with";
 }
 
 TEST(HeaderParseTest, ContentLengthBeyond32BitsIsFlaggedInsteadOfWrapping) {

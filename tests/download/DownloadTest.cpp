@@ -13,6 +13,9 @@ using QmtDownload::DownloadUpToDate;
 
 namespace {
 
+// Every summary ends with the way the download took, here the only one.
+const std::wstring kViaPreconfigured = L" via WinINet's preconfigured connection";
+
 class DownloadTest : public ServerTest {};
 
 TEST_F(DownloadTest, UnparsableUrlEndsAtOnceWithInvalidUrlAndNoRequest) {
@@ -28,7 +31,7 @@ TEST_F(DownloadTest, UnparsableUrlEndsAtOnceWithInvalidUrlAndNoRequest) {
     EXPECT_FALSE(Exists(path));
     EXPECT_TRUE(OneSummaryLine(L"'" + url + L"'", L".W",
                                L"\\(HEAD\\) InvalidUrl '" + Literal(url) +
-                                   L"': \\(0 retries\\) \\[HTTP 0\\]\\[Win32 0\\] in \\d+ms"));
+                                   L"': \\(0 retries\\) \\[HTTP 0\\]\\[Win32 0\\] in \\d+ms" + kViaPreconfigured));
 }
 
 TEST_F(DownloadTest, NewDestinationIsFetchedWithOneFullGet) {
@@ -52,7 +55,7 @@ TEST_F(DownloadTest, NewDestinationIsFetchedWithOneFullGet) {
                                L"\\(FILE\\) Success '" + Literal(TestServer::Url("/new.bin")) + L"' -> '" +
                                    Literal(path) +
                                    L"':\\(0 retries\\) \\[HTTP 200\\]\\[Win32 0\\] in \\d+ms "
-                                   L"\\(150000 bytes -> \\d+kB/s\\)"));
+                                   L"\\(150000 bytes -> \\d+kB/s\\)" + kViaPreconfigured));
 }
 
 TEST_F(DownloadTest, CurrentLocalCopyIsUpToDateWithoutGetAndLosesItsStaleMetafile) {
@@ -74,7 +77,7 @@ TEST_F(DownloadTest, CurrentLocalCopyIsUpToDateWithoutGetAndLosesItsStaleMetafil
     EXPECT_FALSE(Exists(path + L".dl"));
     EXPECT_TRUE(OneSummaryLine(L"'" + path + L"'", L" I",
                                L"\\(FILE\\) Success '" + Literal(TestServer::Url("/current.bin")) + L"' -> '" +
-                                   Literal(path) + L"': UP-TO-DATE \\(0 retries\\) in \\d+ms"));
+                                   Literal(path) + L"': UP-TO-DATE \\(0 retries\\) in \\d+ms" + kViaPreconfigured));
 }
 
 TEST_F(DownloadTest, LocalCopyOlderThanTheServersIsFetchedWhole) {
@@ -129,7 +132,7 @@ TEST_F(DownloadTest, PartialCopyIsResumedWithARangeUnderTheServersLastModified) 
     EXPECT_EQ(requests[1].Header("if-unmodified-since"), lastModified);
     EXPECT_TRUE(OneSummaryLine(L"'" + path + L"'", L" I",
                                L"\\(FILE\\) Success .*':\\(0 retries\\) \\[HTTP 200\\]\\[Win32 0\\] in \\d+ms "
-                               L"\\(500 bytes -> \\d+kB/s\\)"));
+                               L"\\(500 bytes -> \\d+kB/s\\)" + kViaPreconfigured));
 }
 
 TEST_F(DownloadTest, PartialCopyRestartsFromZeroWhenTheServerIgnoresTheRange) {
@@ -179,7 +182,7 @@ TEST_F(DownloadTest, NotFoundOnHeadIsNotRetriedAndLeavesTheLocalCopyAlone) {
     EXPECT_EQ(expected, 1000u);
     EXPECT_TRUE(OneSummaryLine(L"'" + path + L"'", L".W",
                                L"\\(FILE\\) HttpNotFound .*':\\(0 retries\\) \\[HTTP 404\\]\\[Win32 0\\] in \\d+ms "
-                               L"\\(0 bytes -> 0kB/s\\)"));
+                               L"\\(0 bytes -> 0kB/s\\)" + kViaPreconfigured));
 }
 
 TEST_F(DownloadTest, ThreeUnavailableAnswersAreRetriedThreeTimes) {

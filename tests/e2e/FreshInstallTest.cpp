@@ -11,6 +11,7 @@
 #include "tests/e2e/FreshInstallMachine.h"
 #include "tests/e2e/ToolRun.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestRegistry.h"
 #include "tests/support/TestServer.h"
 
 using DownloadTesting::TestServer;
@@ -184,6 +185,29 @@ TEST_F(FreshInstall, ExplicitSourceIsTheOnlyOneTried) {
         EXPECT_EQ(row.toolExit == 0, !machine_->InstallerMarker().empty()) << run.log;
         machine_->ForgetInstallerRun();
     }
+}
+
+// Wine lists no sessions, so the script comes from the policy; the server
+// refuses what does not come through the proxy it names.
+TEST_F(FreshInstall, ConfigurationScriptOfThePolicyLeadsThroughTheOnlyProxyThatReachesTheServer) {
+    const std::wstring policyKey = L"SOFTWARE\\Policies\\K-Vantor\\NX Upgrade";
+    const std::string proxy = "127.0.0.1:" + std::to_string(TestServer::ProxyPort());
+    TestServer::AddResource(R"({"path": "/e2e/proxy.pac", "text": "function FindProxyForURL(url, host) )"
+                            R"({ return \"PROXY )" + proxy + R"(; DIRECT\"; }"})");
+    FreshInstallMachine::Serve("kvantor-signed.exe", "\"proxied_only\": true");
+    ::SetEnvironmentVariableW(L"http_proxy", nullptr);
+    ASSERT_TRUE(testsupport::SetString(policyKey, L"ProxyMode", L"pac_script", testsupport::View::Native64));
+    ASSERT_TRUE(testsupport::SetString(policyKey, L"ProxyPacUrl", TestServer::Url("/e2e/proxy.pac"),
+                                       testsupport::View::Native64));
+
+    const ToolRun run = RunTool(L"-l en", {Answer::WaitUntilItCloses}, 60000);
+    testsupport::DeleteTree(policyKey, testsupport::View::Native64);
+
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode) << run.log;
+    EXPECT_TRUE(Contains(run.log, L"Connection 1: the policy's proxy '" + std::wstring(proxy.begin(), proxy.end())))
+        << run.log;
+    EXPECT_TRUE(machine_->InstallerRan(20000)) << "the installer did not run\n" << run.log;
 }
 
 TEST_F(FreshInstall, ServerDownEndsInTheFailureWindow) {

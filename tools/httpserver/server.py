@@ -12,9 +12,10 @@ They are written as "origin proxy closed tls tls-wronghost tls-untrusted" to
 
 The tests script it over HTTP on the origin port:
   POST /_ctl/resource  JSON describing one resource (see Resource)
-  POST /_ctl/proxy     {"mode": "forward" | "origin" | "403" | "close"}
+  POST /_ctl/proxy     {"mode": "forward" | "origin" | "403" | "407" | "close"}
                        ("forward" reaches 127.0.0.1 only; "origin" sends every
-                       host to the origin, as a stand-in for a real server)
+                       host to the origin, as a stand-in for a real server;
+                       "407" asks for Basic, NTLM and Negotiate credentials)
   GET  /_ctl/log       every request so far, one line each:
                        role TAB method TAB target TAB header: value TAB ...
   POST /_ctl/clear     forget the recorded requests
@@ -40,6 +41,7 @@ import urllib.parse
 
 PERIOD = 65521  # bodies repeat with this (prime) period
 DEFAULT_LAST_MODIFIED = "Tue, 15 Nov 1994 08:12:31 GMT"
+PROXIED_HEADER = "X-Kv-Test-Proxied"  # added by the proxy to what it forwards
 
 _blocks = {}
 _blocks_lock = threading.Lock()
@@ -75,6 +77,8 @@ class Resource:
     """What the origin answers for one path. Fields (all optional but path):
     size, seed              the body: size bytes generated from seed
     file                    the body: the bytes of this file (size is its length)
+    text                    the body: this text in UTF-8 (size is its length)
+    proxied_only            requests that did not come through the proxy get 403
     last_modified           Last-Modified text; null sends none
     content_length          false: no Content-Length (body ends with the connection)
     content_length_text     sent as Content-Length instead of the real length
@@ -118,7 +122,11 @@ class Resource:
         self.delay_ms = int(description.get("delay_ms", 0))
         self.rate = description.get("rate")
         self.redirect = description.get("redirect")
+        self.proxied_only = description.get("proxied_only", False)
         self.data = None
+        if description.get("text") is not None:
+            self.data = description["text"].encode("utf-8")
+            self.size = len(self.data)
         if description.get("file") is not None:
             with open(description["file"], "rb") as source:
                 self.data = source.read()
@@ -270,6 +278,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             resource = STATE.resources.get(urllib.parse.urlsplit(self.path).path)
         if resource is None:
             return self.answer(404, b"not found")
+        if resource.proxied_only and self.headers.get(PROXIED_HEADER) is None:
+            return self.answer(403, b"only through the proxy")
         if resource.delay_ms:
             time.sleep(resource.delay_ms / 1000.0)
         if resource.redirect is not None:
@@ -416,6 +426,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if mode == "403":
             self.answer(403, b"proxy refuses")
             return None
+        if mode == "407":
+            self.send_response(407, "Proxy Authentication Required")
+            for scheme in ("Basic realm=\"kv-test\"", "NTLM", "Negotiate"):
+                self.send_header("Proxy-Authenticate", scheme)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return None
         if mode == "close":
             self.drop()
             return None
@@ -434,6 +452,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         upstream = http.client.HTTPConnection(host, port, timeout=30)
         headers = {k: v for k, v in self.headers.items()
                    if k.lower() not in ("proxy-connection", "connection", "keep-alive")}
+        headers[PROXIED_HEADER] = "1"
         path = target.path + ("?" + target.query if target.query else "")
         try:
             upstream.request(self.command, path, body=self.read_body() or None, headers=headers)
