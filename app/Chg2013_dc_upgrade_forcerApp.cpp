@@ -185,18 +185,20 @@ void Chg2013_dc_upgrade_forcerApp::RunFreshInstallRoad() {
     InitDialogTexts(pleaseWait);
     pleaseWait.m_message = m_pCustLoc->GetString(L"PleaseWait");
     pleaseWait.m_waitMode = true;
-    UseProxyFromActiveUser();
+    // One read of the policy for the installer's source and the proxy.
+    const MachinePolicy policy = ReadMachinePolicy();
+    const InstallerLaunch launch = MakeInstallerLaunch(policy);
+    UseProxyFromActiveUser(Win32SessionApi::Instance(), policy, DownloadUrlOf(launch));
     PleaseWaitWaiter windowWaiter(pleaseWait);
     QuietWaiter quietWaiter;
     if (m_mode == RunMode::Quiet) {
         LogMessage(LogInfo, L"%s: Quiet run: window PleaseWait not shown", kFunction);
     }
     DownloadWaiter& waiter = m_mode == RunMode::Quiet ? static_cast<DownloadWaiter&>(quietWaiter) : windowWaiter;
-    EndWithInstallerOutcome(DownloadAndRunStub(waiter, MakeInstallerLaunch()));
+    EndWithInstallerOutcome(DownloadAndRunStub(waiter, launch));
 }
 
-InstallerLaunch Chg2013_dc_upgrade_forcerApp::MakeInstallerLaunch() const {
-    const MachinePolicy policy = ReadMachinePolicy();
+InstallerLaunch Chg2013_dc_upgrade_forcerApp::MakeInstallerLaunch(const MachinePolicy& policy) const {
     InstallerLaunch launch;
     launch.source = PolicyOverOption(L"InstallerSource", policy.installerSource, L"--source", m_installerSource);
     launch.arguments =

@@ -9,6 +9,7 @@
 #include "app/WinApp.h"
 #include "app/WindowStation.h"
 #include "product/AdministratorCheck.h"
+#include "stub/MachinePolicy.h"
 #include "stub/StubInstaller.h"
 
 class CustLoc;
@@ -55,7 +56,7 @@ private:
     void RunFreshInstallRoad();
     // Where the installer comes from and what it is given (policy over
     // options), and whether the run waits for it.
-    InstallerLaunch MakeInstallerLaunch() const;
+    InstallerLaunch MakeInstallerLaunch(const MachinePolicy& policy) const;
     // The exit code for what became of the installer: 0, 3010 and 1641 as
     // the installer gave them, the failure window (1603) for all else.
     void EndWithInstallerOutcome(const InstallerOutcome& outcome);

@@ -275,6 +275,10 @@ bool RunStub(const wchar_t* path, const std::wstring& arguments, const std::wstr
     return true;
 }
 
+std::wstring DownloadUrlOf(const InstallerLaunch& launch) {
+    return IsUrl(launch.source) ? launch.source : std::wstring(kInstallerUrl);
+}
+
 InstallerOutcome DownloadAndRunStub(DownloadWaiter& waiter, const InstallerLaunch& launch) {
     const wchar_t* const kFunction = L"DownloadAndRunStub";
     InstallerRun run(waiter, launch);

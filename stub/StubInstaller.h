@@ -43,6 +43,10 @@ struct InstallerLaunch {
     bool waitForEnd = false;  // an unattended run's outcome is the installer's
 };
 
+// The URL a download of this launch would fetch: its source when that is an
+// http(s) URL, else the maker's. The proxy is resolved for it.
+std::wstring DownloadUrlOf(const InstallerLaunch& launch);
+
 struct InstallerOutcome {
     enum State {
         NotStarted,    // not fetched, not verified or not started
