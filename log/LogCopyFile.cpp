@@ -28,7 +28,7 @@ bool IsPlainFileAt(HANDLE file, const std::wstring& path) {
     if (!::GetFileInformationByHandle(file, &information)) return false;
     const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
     return (information.dwFileAttributes & refused) == 0 && information.nNumberOfLinks <= 1 &&
-           HandleIsAt(file, path.c_str(), 1);
+           IsAtPath(file, path.c_str());
 }
 
 }  // namespace

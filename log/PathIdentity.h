@@ -22,4 +22,12 @@ const int kLogPathOwnComponents = 4;
 // through no link.
 bool IsNamedIn(HANDLE opened, HANDLE folder, const wchar_t* name);
 
+// The same for a full path: the opened object is the last component of the
+// path as written, in the folder the rest of the path leads to.
+bool IsAtPath(HANDLE opened, const wchar_t* path);
+
+// True when the existing object at path is a link or is reached through one
+// in its last component; false for a missing one.
+bool IsReachedThroughLink(const wchar_t* path);
+
 }  // namespace KvQmtLogging

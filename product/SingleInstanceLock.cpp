@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/SddlSecurityAttributes.h"
+#include "common/TrustedOwner.h"
 #include "log/KvQmtLog.h"
 
 using KvQmtLogging::LogDebug;
@@ -47,10 +48,7 @@ public:
             ::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                               nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()));
         if (status != ERROR_SUCCESS || owner == nullptr || !::IsValidSid(owner)) return ObjectOwner::Unknown;
-        if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
-            return ObjectOwner::Administrators;
-        }
-        return ObjectOwner::Other;
+        return kv::IsTrustedOwner(owner) ? ObjectOwner::Administrators : ObjectOwner::Other;
     }
 
     HANDLE CreateAdministratorsMutex(const wchar_t* name) override {
