@@ -23,7 +23,7 @@ include(GoogleTest)
 # Each test case becomes one CTest test, found by running the program under
 # Wine just before the tests run.
 function(kv_add_test)
-  cmake_parse_arguments(T "DISPLAY;SERIAL" "NAME;TIMEOUT" "SOURCES;LIBS;LOCK" ${ARGN})
+  cmake_parse_arguments(T "DISPLAY;SERIAL" "NAME;TIMEOUT;FILTER" "SOURCES;LIBS;LOCK" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()
@@ -44,7 +44,13 @@ function(kv_add_test)
   if(T_DISPLAY)
     list(APPEND props LABELS display)
   endif()
+  # FILTER keeps cases out of CTest that only the program's own tests run.
+  set(filter)
+  if(T_FILTER)
+    set(filter TEST_FILTER ${T_FILTER})
+  endif()
   gtest_discover_tests(${T_NAME}
+    ${filter}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES ${props})
