@@ -40,6 +40,13 @@ BOOL CDialog::OnInitDialog() {
     return TRUE;
 }
 
+RECT CDialog::ChildRect(HWND child) const {
+    RECT rect{};
+    ::GetWindowRect(child, &rect);
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
 void CDialog::OnOK() { EndDialog(IDOK); }
 
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }

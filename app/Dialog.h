@@ -35,6 +35,9 @@ public:
     static constexpr UINT_PTR kCloseTimerId = 2;
 
 protected:
+    // A control's rectangle in this dialog's client coordinates.
+    RECT ChildRect(HWND child) const;
+
     virtual void DoDataExchange(CDataExchange* pDX);
     // Binds the controls and starts the closing timer of an unattended
     // window; TRUE lets the dialog manager set the focus.

@@ -34,12 +34,6 @@ const HelpLine kLines[] = {
     {LineKind::ExitCode, L"1618", L"HelpExitRunning"},
 };
 
-RECT ChildRect(HWND dialog, HWND child) {
-    RECT rect{};
-    ::GetWindowRect(child, &rect);
-    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
 }  // namespace
 
 HelpDialog::HelpDialog() : CDialog(IDD, nullptr) {
@@ -88,8 +82,8 @@ bool HelpDialog::OnDpiChanged(UINT dpi, const RECT& suggested) {
 }
 
 HelpDialog::Metrics HelpDialog::CaptureMetrics() const {
-    const RECT textRect = ChildRect(m_hWnd, GetDlgItem(IDC_HELP_TEXT));
-    const RECT buttonRect = ChildRect(m_hWnd, GetDlgItem(IDCANCEL));
+    const RECT textRect = ChildRect(GetDlgItem(IDC_HELP_TEXT));
+    const RECT buttonRect = ChildRect(GetDlgItem(IDCANCEL));
     Metrics metrics{};
     metrics.margin = textRect.left;
     metrics.gap = buttonRect.top - textRect.bottom;

@@ -22,13 +22,6 @@ HFONT CreateTextFont(UINT dpi) {
                          L"Arial");
 }
 
-RECT ChildRect(HWND dialog, HWND child) {
-    RECT rect{};
-    ::GetWindowRect(child, &rect);
-    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 void Place(HWND control, const RECT& rect) {
     ::MoveWindow(control, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, FALSE);
 }
@@ -130,9 +123,9 @@ UpgradeDialogLayout::Frame UpgradeDialog::CaptureFrame() const {
     ::GetClientRect(m_hWnd, &client);
     frame.clientWidth = client.right;
     frame.clientHeight = client.bottom;
-    frame.status = ChildRect(m_hWnd, m_statusText.GetSafeHwnd());
-    frame.upgrade = ChildRect(m_hWnd, m_upgradeButton.GetSafeHwnd());
-    frame.close = ChildRect(m_hWnd, m_closeButton.GetSafeHwnd());
+    frame.status = ChildRect(m_statusText.GetSafeHwnd());
+    frame.upgrade = ChildRect(m_upgradeButton.GetSafeHwnd());
+    frame.close = ChildRect(m_closeButton.GetSafeHwnd());
     return frame;
 }
 

@@ -33,4 +33,8 @@ Url::Url(const wchar_t* text) : text_(text ? text : L"") {
     }
 }
 
+bool IsHttpUrl(const std::wstring& text) {
+    return _wcsnicmp(text.c_str(), L"http://", 7) == 0 || _wcsnicmp(text.c_str(), L"https://", 8) == 0;
+}
+
 }  // namespace QmtDownload

@@ -30,4 +30,8 @@ private:
     bool isHttps_ = false;
 };
 
+// Whether the text names an http or https address (the scheme in any case),
+// as against a file or UNC path.
+bool IsHttpUrl(const std::wstring& text);
+
 }  // namespace QmtDownload

@@ -61,9 +61,6 @@ bool RestoreAfterInterruptedRepair() { return HostsFileChecker().RestoreInterrup
 
 bool FixHosts() {
     const wchar_t* const kFunction = L"FixHosts";
-    // Before the file is even looked at: a repair that died may have left
-    // it and its folder opened up.
-    RestoreAfterInterruptedRepair();
     if (HostsFileNeedsRepair() != HostsResult::NeedsRepair) {
         // A file that could not be read is not in the way of the install either.
         LogMessage(KvQmtLogging::LogDebug, L"%s: Hosts are OK", kFunction);

@@ -12,8 +12,9 @@ enum class HostsResult : int {
 };
 
 // Puts back the access lists, owners and attributes that a repair whose
-// process died left changed, and removes its temporary files. FixHosts and
-// FixFile do it first; false when something could not be put back.
+// process died left changed, and removes its temporary files. The program
+// does it first on every road, and every repair does it again before it
+// records its own changes; false when something could not be put back.
 bool RestoreAfterInterruptedRepair();
 
 // Whether the fresh install may go on: true when the hosts file is healthy,

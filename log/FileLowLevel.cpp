@@ -1,12 +1,12 @@
 #include "log/FileLowLevel.h"
 
 #include "common/NoWaitFileOpen.h"
+#include "log/LogFormat.h"
 #include "log/PathIdentity.h"
 
 namespace KvQmtLogging {
 
 namespace {
-const BYTE kByteOrderMark[2] = {0xFF, 0xFE};
 const DWORD kOpenAccess = GENERIC_READ | GENERIC_WRITE;
 
 kv::NoWaitOpen FileRequest(HANDLE folder, const wchar_t* name, kv::OpenDisposition disposition, DWORD access,

@@ -2,13 +2,12 @@
 
 #include <vector>
 
+#include "log/LogFormat.h"
 #include "log/PathIdentity.h"
 
 namespace KvQmtLogging {
 
 namespace {
-
-const BYTE kByteOrderMark[2] = {0xFF, 0xFE};
 
 std::wstring FullPath(const wchar_t* path) {
     std::vector<wchar_t> buffer(MAX_PATH + 1);

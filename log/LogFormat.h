@@ -5,6 +5,9 @@
 
 namespace KvQmtLogging {
 
+// Every log file, the main one and a run's copy, begins with it: UTF-16LE.
+inline constexpr BYTE kByteOrderMark[2] = {0xFF, 0xFE};
+
 // The two characters that stand for a level in a line ("*E", " I", ...).
 const wchar_t* LevelTag(int level);
 

@@ -50,10 +50,13 @@ Logger::~Logger() {
     kv::LastErrorKeeper keeper;
     Log(MarkerLevel(), L"***  LOG AUTO-CLOSED ***");
     Close();
-    // A writer that a stuck thread is still inside is left to the process's
-    // end rather than destroyed under it.
+    // The files that a stuck thread may still be inside are left to the
+    // process's end rather than destroyed under it.
     LoggerLockHold lock(lock_, LockWait());
-    if (!lock) (void)writer_.release();
+    if (!lock) {
+        (void)writer_.release();
+        (void)copy_.release();
+    }
     config_.reset();
 }
 

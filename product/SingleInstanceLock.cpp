@@ -87,8 +87,15 @@ private:
 bool IsSquattedCreation(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_HANDLE; }
 
 // Waits for nothing: a held mutex, or one abandoned by a copy that died, is
-// another copy's.
-bool Acquire(HANDLE mutex) { return ::WaitForSingleObject(mutex, 0) == WAIT_OBJECT_0; }
+// another copy's. A mutex taken is released through `hold`.
+bool Hold(HANDLE mutex, kv::mutex_release& hold) {
+    if (::WaitForSingleObject(mutex, 0) != WAIT_OBJECT_0) {
+        LogMessage(LogWarning, L"%s: Single instance mutex cannot be aquired", kLockFunction);
+        return false;
+    }
+    hold.reset(mutex);
+    return true;
+}
 
 }  // namespace
 
@@ -116,11 +123,8 @@ SingleInstanceLock AcquireSingleInstanceLock(SingleInstanceLockApi& api, const w
                    L"%s: The name '%s' is held by an account that is not an administrator (error %lu): not another "
                    L"copy of this tool; only the administrators' lock is taken",
                    kLockFunction, machineName, created);
-    } else if (!Acquire(lock.machineMutex_.get())) {
-        LogMessage(LogWarning, L"%s: Single instance mutex cannot be aquired", kLockFunction);
+    } else if (!Hold(lock.machineMutex_.get(), lock.machineHold_)) {
         return SingleInstanceLock();
-    } else {
-        lock.machineHold_.reset(lock.machineMutex_.get());
     }
 
     lock.administratorsMutex_.reset(api.CreateAdministratorsMutex(privateName));
@@ -133,13 +137,9 @@ SingleInstanceLock AcquireSingleInstanceLock(SingleInstanceLockApi& api, const w
         }
         LogMessage(LogDebug, L"%s: No administrators' lock here (error %lu): the machine-wide mutex guards alone",
                    kLockFunction, error);
-    } else if (!Acquire(lock.administratorsMutex_.get())) {
-        LogMessage(LogWarning, L"%s: Single instance mutex cannot be aquired", kLockFunction);
+    } else if (!Hold(lock.administratorsMutex_.get(), lock.administratorsHold_)) {
         return SingleInstanceLock();
-    } else {
-        lock.administratorsHold_.reset(lock.administratorsMutex_.get());
     }
     LogMessage(LogInfo, L"%s: Single instance mutex aquired", kLockFunction);
-    lock.held_ = true;
     return lock;
 }

@@ -41,7 +41,8 @@ SingleInstanceLockApi& SystemSingleInstanceLockApi();
 class SingleInstanceLock {
 public:
     SingleInstanceLock() = default;
-    explicit operator bool() const { return held_; }
+    // Every lock handed out holds at least one of the two mutexes.
+    explicit operator bool() const { return machineHold_ || administratorsHold_; }
 
 private:
     friend SingleInstanceLock AcquireSingleInstanceLock(SingleInstanceLockApi& api, const wchar_t* machineName,
@@ -52,7 +53,6 @@ private:
     kv::unique_handle administratorsMutex_;
     kv::mutex_release machineHold_;
     kv::mutex_release administratorsHold_;
-    bool held_ = false;
 };
 
 // Takes the machine-wide mutex `machineName` unless a non-administrator

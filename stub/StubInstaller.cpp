@@ -9,6 +9,7 @@
 #include "download/Downloader.h"
 #include "download/DownloadResult.h"
 #include "download/File.h"
+#include "download/Url.h"
 #include "log/KvQmtLog.h"
 #include "stub/InstallerFile.h"
 #include "stub/InstallerFolder.h"
@@ -101,10 +102,6 @@ std::wstring ProgramFolder() {
     return slash == std::wstring::npos ? std::wstring() : file.substr(0, slash);
 }
 
-bool IsUrl(const std::wstring& source) {
-    return StartsWithNoCase(source, L"http://") || StartsWithNoCase(source, L"https://");
-}
-
 // One fetch, check, start and wait of the installer; runs on a thread of its
 // own while the main thread runs the waiter, so that a passive run's window
 // stays up for all of it.
@@ -131,8 +128,7 @@ private:
         security_ = security.get();
         if (!folder_.Create()) return InstallerOutcome();
         if (!Fetch()) {
-            installer_.Discard();
-            folder_.Remove();
+            RemoveFiles();
             return InstallerOutcome();
         }
         return StartAndWait();
@@ -143,7 +139,7 @@ private:
         const std::wstring& source = launch_.source;
         if (!source.empty()) {
             LogMessage(LogInfo, L"%s: Installer source: '%s'", kFunction, source.c_str());
-            return IsUrl(source) ? Download(source.c_str()) : Copy(source, LogError);
+            return QmtDownload::IsHttpUrl(source) ? Download(source.c_str()) : Copy(source, LogError);
         }
         const std::wstring folder = ProgramFolder();
         const std::wstring beside = folder + L"\\" + kInstallerFileName;
@@ -214,8 +210,7 @@ private:
         InstallerOutcome outcome;
         kv::unique_handle process;
         if (!installer_.Run(launch_.arguments, folder_.path(), launch_.waitForEnd ? &process : nullptr)) {
-            installer_.Discard();
-            folder_.Remove();
+            RemoveFiles();
             return outcome;
         }
         outcome.state = InstallerOutcome::Started;
@@ -231,9 +226,14 @@ private:
         outcome.state = InstallerOutcome::Ended;
         LogMessage(LogInfo, L"%s: The installer ended with exit code %lu", kFunction, outcome.exitCode);
         // Its files are no longer needed; a folder it left files in stays.
+        RemoveFiles();
+        return outcome;
+    }
+
+    // The installer file and the private folder, once nothing runs from them.
+    void RemoveFiles() {
         installer_.Discard();
         folder_.Remove();
-        return outcome;
     }
 
     DownloadWaiter& waiter_;
@@ -276,7 +276,7 @@ bool RunStub(const wchar_t* path, const std::wstring& arguments, const std::wstr
 }
 
 std::wstring DownloadUrlOf(const InstallerLaunch& launch) {
-    return IsUrl(launch.source) ? launch.source : std::wstring(kInstallerUrl);
+    return QmtDownload::IsHttpUrl(launch.source) ? launch.source : std::wstring(kInstallerUrl);
 }
 
 InstallerOutcome DownloadAndRunStub(DownloadWaiter& waiter, const InstallerLaunch& launch) {

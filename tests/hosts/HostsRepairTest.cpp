@@ -426,7 +426,7 @@ TEST_F(HostsRepairTest, ARepairThatDiedIsUndoneByTheNextRunWhichRemovesItsTempor
     ASSERT_NE(std::wstring(kEtcDacl), security.object(etc()).dacl);
     ASSERT_TRUE(security.object(etc()).ownedByAdministrators);
 
-    EXPECT_TRUE(FixHosts());
+    EXPECT_TRUE(RestoreAfterInterruptedRepair());
 
     EXPECT_EQ(std::wstring(kEtcDacl), security.object(etc()).dacl);
     EXPECT_EQ(std::wstring(kHostsDacl), security.object(hosts()).dacl);
